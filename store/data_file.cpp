@@ -1,0 +1,353 @@
+// The data file: reading it into the record table and replacing it from the tables.
+#include "store/data_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/key_index.h"
+#include "store/key_names.h"
+#include "store/numbers.h"
+#include "store/records.h"
+#include "store/variables.h"
+
+namespace store {
+
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;       // bytes moved per read or write call
+constexpr uint32_t kNoRecord = UINT32_MAX;  // no current record while loading
+
+// Whether the data file found at start-up still has to be kept at kBackupPath.
+bool backupPending = false;
+
+// Owns a file descriptor.
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    // Closes now; false when close reports an error.
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+// Yields the lines of a file, each without its line feed and NUL-terminated in place. A last
+// line without a line feed is yielded too. Lines may be of any length.
+class LineReader {
+  public:
+    explicit LineReader(int fd) : fd_(fd) {}
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    ~LineReader() { free(buffer_); }
+
+    // The next line, or null at the end of the file or on an error (failed() tells which).
+    char* next(size_t& length);
+    bool failed() const { return failed_; }
+
+  private:
+    bool fill();  // reads more bytes after the unread ones; false at the end or on an error
+
+    int fd_;
+    char* buffer_ = nullptr;
+    size_t capacity_ = 0;
+    size_t start_ = 0;  // first unread byte
+    size_t end_ = 0;    // one past the last byte read
+    bool eof_ = false;
+    bool failed_ = false;
+};
+
+bool LineReader::fill() {
+    if (start_ != 0) {
+        memmove(buffer_, buffer_ + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+    }
+    if (capacity_ - end_ < kChunk + 1) {  // room for a chunk and a closing NUL
+        size_t capacity = capacity_ == 0 ? 2 * kChunk : 2 * capacity_;
+        void* grown = realloc(buffer_, capacity);
+        if (grown == nullptr) {
+            failed_ = true;
+            return false;
+        }
+        buffer_ = static_cast<char*>(grown);
+        capacity_ = capacity;
+    }
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer_ + end_, kChunk);
+        if (n > 0) {
+            end_ += static_cast<size_t>(n);
+            return true;
+        }
+        if (n == 0) {
+            eof_ = true;
+            return false;
+        }
+        if (errno != EINTR) {
+            failed_ = true;
+            return false;
+        }
+    }
+}
+
+char* LineReader::next(size_t& length) {
+    size_t scanned = start_;
+    for (;;) {
+        void* lf = end_ > scanned ? memchr(buffer_ + scanned, '\n', end_ - scanned) : nullptr;
+        if (lf != nullptr) {
+            char* line = buffer_ + start_;
+            length = static_cast<size_t>(static_cast<char*>(lf) - line);
+            *static_cast<char*>(lf) = '\0';
+            start_ += length + 1;
+            return line;
+        }
+        scanned = end_ - start_;  // fill() moves the unread bytes to the front
+        if (eof_ || failed_ || !fill()) break;
+    }
+    if (failed_ || start_ == end_) return nullptr;
+    char* line = buffer_ + start_;  // the last line, without a line feed
+    length = end_ - start_;
+    line[length] = '\0';
+    start_ = end_;
+    return line;
+}
+
+// What a load carries from one line to the next.
+struct LoadState {
+    uint32_t current = kNoRecord;  // position of the current record in the table
+    KeyIndex index;                // every record's position, while it can grow
+};
+
+// The record for `key`, as findOrCreateRecord gives it, found through the load's index.
+// Returns its position, or kNoRecord.
+uint32_t findOrCreateIndexed(LoadState& state, uint32_t key, uint32_t stamp) {
+    if (!state.index.usable()) {
+        StatRecord* record = findOrCreateRecord(key, stamp);
+        return record == nullptr ? kNoRecord : static_cast<uint32_t>(record - isRec);
+    }
+    if (key <= kKeyFloor) return kNoRecord;
+    uint32_t position = state.index.find(key);
+    if (position != UINT32_MAX) {
+        isRec[position].stamp = stamp != 0 ? stamp : presentTime();
+        return position;
+    }
+    if (createRecord(key, stamp) == nullptr) return kNoRecord;
+    position = nbrRec - 1;
+    state.index.insert(key, position);
+    return position;
+}
+
+// Handles one line of the data file. A line's text ends at its first NUL, as for any C string.
+void handleLine(char* line, LoadState& state) {
+    char* open = strchr(line, '[');
+    if (open != nullptr && strchr(open + 1, ']') != nullptr) {
+        const char* colon = strchr(open + 1, ':');
+        uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
+        state.current = findOrCreateIndexed(state, decodeKeyName(open + 1), stamp);
+        return;
+    }
+    if (state.current == kNoRecord) return;
+    char* equals = strchr(line, '=');
+    if (equals == nullptr) return;
+    uint32_t index = variableIndex(line, static_cast<uint32_t>(equals - line));
+    if (index == 0) return;
+    int16_t* values = isRec[state.current].values;
+    if (values != nullptr) values[index - 1] = static_cast<int16_t>(parseSigned32(equals + 1));
+}
+
+// Puts every record already in the table into the load's index.
+void indexExisting(LoadState& state) {
+    for (uint32_t i = 0; i < nbrRec && state.index.usable(); ++i) state.index.insert(isRec[i].key, i);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+// Writes all of `size` bytes at `data`; false on any error.
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size != 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Collects output in a buffer and writes it out in chunks; remembers the first error.
+class Writer {
+  public:
+    explicit Writer(int fd) : fd_(fd), buffer_(static_cast<char*>(malloc(kChunk))) {}
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() { free(buffer_); }
+    bool ok() const { return buffer_ != nullptr; }
+    // Room for `size` bytes. REQUIRES: ok() and size <= kRoom.
+    char* reserve(size_t size) {
+        if (kChunk - used_ < size) flush();
+        return buffer_ + used_;
+    }
+    void commit(size_t size) { used_ += size; }
+    // Writes what is buffered; false if this or any earlier write failed.
+    bool flush() {
+        if (ok_ && used_ != 0) ok_ = writeAll(fd_, buffer_, used_);
+        used_ = 0;
+        return ok_;
+    }
+    static constexpr size_t kRoom = 64;  // more than any one line of the file
+
+  private:
+    int fd_;
+    char* buffer_;
+    size_t used_ = 0;
+    bool ok_ = true;
+};
+
+// "[KEYNAME:STAMP]\n"
+void writeHeader(Writer& out, const StatRecord& record) {
+    char* p = out.reserve(Writer::kRoom);
+    char* start = p;
+    *p++ = '[';
+    p += encodeKeyName(record.key, p);
+    *p++ = ':';
+    formatStamp(record.stamp, p);
+    p += 10;
+    *p++ = ']';
+    *p++ = '\n';
+    out.commit(static_cast<size_t>(p - start));
+}
+
+// "name=value\n"
+void writeValue(Writer& out, const StatVariable& variable, int16_t value) {
+    char* p = out.reserve(Writer::kRoom);
+    char* start = p;
+    size_t length = strnlen(variable.name, kVariableNameMax);
+    memcpy(p, variable.name, length);
+    p += length;
+    *p++ = '=';
+    p += formatInt16(value, p);
+    *p++ = '\n';
+    out.commit(static_cast<size_t>(p - start));
+}
+
+// Writes every record's section; false on any error.
+bool writeRecords(int fd) {
+    Writer out(fd);
+    if (!out.ok()) return false;
+    for (uint32_t r = 0; r < nbrRec; ++r) {
+        const StatRecord& record = isRec[r];
+        writeHeader(out, record);
+        for (uint32_t v = 0; v < nbrVar; ++v)
+            writeValue(out, isVar[v], record.values != nullptr ? record.values[v] : 0);
+    }
+    return out.flush();
+}
+
+// Flushes the directory holding the data file, so that a rename in it is durable.
+bool syncDataDir() {
+    Fd dir(::open(kDataDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.ok() && ::fsync(dir.get()) == 0;
+}
+
+// Copies the file at `from` into a new file at `to`, flushed to disk; false on any error.
+bool copyFile(const char* from, const char* to) {
+    Fd in(::open(from, O_RDONLY | O_CLOEXEC));
+    if (!in.ok()) return false;
+    Fd out(::open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out.ok()) return false;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (!writeAll(out.get(), buffer, static_cast<size_t>(n))) return false;
+    }
+    return ::fsync(out.get()) == 0 && out.close();
+}
+
+// Keeps the data file as it is now at kBackupPath, replacing an older backup atomically.
+// True when it is kept, or when there is no data file to keep.
+bool keepBackup() {
+    ::unlink(kBackupTempPath);
+    bool kept = ::link(kDataPath, kBackupTempPath) == 0;
+    if (!kept && errno == ENOENT) return true;  // no file to keep
+    if (!kept) kept = copyFile(kDataPath, kBackupTempPath);
+    if (kept) kept = ::rename(kBackupTempPath, kBackupPath) == 0;
+    if (!kept) {
+        ::unlink(kBackupTempPath);
+        return false;
+    }
+    syncDataDir();
+    return true;
+}
+
+// Gives the new file the permission bits of the file it replaces, if there is one.
+void keepMode(int fd) {
+    struct stat found;
+    if (::stat(kDataPath, &found) == 0) ::fchmod(fd, found.st_mode & 07777);
+}
+
+// Writes the tables to kTempPath, flushed to disk; false on any error.
+bool writeTempFile() {
+    Fd fd(::open(kTempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.ok()) return false;
+    keepMode(fd.get());
+    return writeRecords(fd.get()) && ::fsync(fd.get()) == 0 && fd.close();
+}
+
+}  // namespace
+
+LoadResult loadStats() {
+    Fd fd(::open(kDataPath, O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) {
+        if (errno == ENOENT) return LoadResult::kMissing;
+        backupPending = true;
+        return LoadResult::kUnreadable;
+    }
+    backupPending = true;
+    LoadState state;
+    indexExisting(state);
+    LineReader reader(fd.get());
+    size_t length;
+    while (char* line = reader.next(length)) handleLine(line, state);
+    return reader.failed() ? LoadResult::kUnreadable : LoadResult::kRead;
+}
+
+bool saveStats() {
+    if (backupPending) {
+        if (!keepBackup()) return false;
+        backupPending = false;
+    }
+    if (!writeTempFile() || ::rename(kTempPath, kDataPath) != 0) {
+        ::unlink(kTempPath);
+        return false;
+    }
+    syncDataDir();
+    return true;
+}
+
+void resetBackupState() { backupPending = false; }
+
+}  // namespace store

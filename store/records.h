@@ -1,0 +1,46 @@
+// User records: each known user's statistic values, keyed by user key, with the time the
+// record was last stamped. The table keeps records in order of creation.
+#pragma once
+
+#include <stdint.h>
+
+#include "host/export.h"
+
+struct StatRecord {
+    uint32_t key;     // user key, always above kKeyFloor
+    uint32_t stamp;   // seconds since the epoch (low 32 bits) of the last stamp
+    int16_t* values;  // nbrVar values, slot i-1 for variable i; null only while nbrVar is 0
+};
+
+PLUGIN_EXPORT StatRecord* isRec;  // the table, or null while it is empty
+PLUGIN_EXPORT uint32_t nbrRec;    // its number of entries
+
+namespace store {
+
+constexpr uint32_t kKeyFloor = 1000;     // keys up to this stand for no recorded user
+constexpr uint32_t kAgeLimit = 432000;   // five days, in seconds
+
+// The present time as a stamp: the C library's time, cut to its low 32 bits.
+uint32_t presentTime();
+
+// The record with `key`, or null. Never creates, never stamps.
+StatRecord* findRecord(uint32_t key);
+
+// The record with `key`, created at the end of the table if absent, with its stamp set to
+// `stamp` (0 means the present time). Null for a key of kKeyFloor or less, and when a new record
+// cannot get its value array or a table entry; the table then stays as it was.
+StatRecord* findOrCreateRecord(uint32_t key, uint32_t stamp);
+
+// As findOrCreateRecord, for a key known to be absent from the table.
+StatRecord* createRecord(uint32_t key, uint32_t stamp);
+
+// Drops every record whose stamp is more than kAgeLimit behind the present (ages wrap modulo
+// 2^32, so a stamp in the future is dropped too), giving its value array back. The others keep
+// their order.
+void expireRecords();
+
+// Gives back every value array in table order, then the table itself. Afterwards the table is
+// empty.
+void disposeRecords();
+
+}  // namespace store

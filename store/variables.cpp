@@ -1,0 +1,40 @@
+// The table of statistic variables.
+#include "store/variables.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+StatVariable* isVar = nullptr;
+uint32_t nbrVar = 0;
+
+namespace store {
+
+uint32_t variableIndex(const char* name, uint32_t length) {
+    if (isVar == nullptr || name == nullptr || length > kVariableNameMax) return 0;
+    for (uint32_t i = 0; i < nbrVar; ++i) {
+        const char* entry = isVar[i].name;
+        if (strncmp(entry, name, length) == 0 && entry[length] == '\0' &&
+            memchr(name, '\0', length) == nullptr)
+            return i + 1;
+    }
+    return 0;
+}
+
+uint32_t variableIndex(const char* name) {
+    if (name == nullptr) return 0;
+    size_t length = strlen(name);
+    return length > kVariableNameMax ? 0 : variableIndex(name, static_cast<uint32_t>(length));
+}
+
+void registerVariable(const char* name) {
+    if (name == nullptr || variableIndex(name) != 0) return;
+    void* grown = realloc(isVar, (nbrVar + 1) * sizeof(StatVariable));
+    if (grown == nullptr) return;
+    isVar = static_cast<StatVariable*>(grown);
+    StatVariable& entry = isVar[nbrVar];
+    memset(entry.name, 0, sizeof entry.name);
+    strncpy(entry.name, name, kVariableNameMax);
+    ++nbrVar;
+}
+
+}  // namespace store

@@ -1,0 +1,31 @@
+// The table of statistic variables, built from the plug-in's arguments at start-up and
+// read-only afterwards. A variable's index is its 1-based position in the table; index 0
+// means no such variable.
+#pragma once
+
+#include <stdint.h>
+
+#include "host/export.h"
+
+constexpr uint32_t kVariableNameMax = 15;  // longer names are cut to this many characters
+
+struct StatVariable {
+    char name[kVariableNameMax + 1];  // NUL-terminated; bytes after the NUL mean nothing
+};
+
+PLUGIN_EXPORT StatVariable* isVar;  // the table, or null while it is empty
+PLUGIN_EXPORT uint32_t nbrVar;      // its number of entries
+
+namespace store {
+
+// Adds `name`, cut to kVariableNameMax characters, at the end of the table, unless it is null
+// or already present. When the table cannot grow, it stays as it is and the name is skipped.
+void registerVariable(const char* name);
+
+// The index of the first entry equal to `name` byte for byte, or 0 (also for null).
+uint32_t variableIndex(const char* name);
+
+// As variableIndex, for a name given by pointer and length, which need not be NUL-terminated.
+uint32_t variableIndex(const char* name, uint32_t length);
+
+}  // namespace store
