@@ -1,0 +1,61 @@
+// The plug-in's life: start-up, timer events and shutdown.
+//
+// Start-up announces the plug-in in the host's log, builds the variable table from the
+// arguments (last argument first, so the last one gets index 1), reads the data file and asks
+// for the first timer event at once. Each timer event drops stale records, rewrites the data
+// file and asks for the next event. Shutdown does that work once more and gives back all memory.
+#include <stdint.h>
+
+#include "host/api.h"
+#include "host/export.h"
+#include "store/data_file.h"
+#include "store/records.h"
+#include "store/variables.h"
+
+namespace {
+
+constexpr char kLogSource[] = "Morvelt";
+constexpr char kLogFormat[] = "v%d.%d Build %d: persistent per-user statistics for stats hotspots";
+constexpr int kVersionMajor = 0;
+constexpr int kVersionMinor = 1;
+constexpr int kVersionBuild = 2;
+
+constexpr int32_t kFirstTimerDelay = 0;
+constexpr int32_t kTimerDelay = 300;
+
+// Adds the variables named by arguments count-1 down to 1. Null lists and arguments add nothing.
+void registerArguments(int32_t count, char** arguments) {
+    if (arguments == nullptr) return;
+    for (int32_t i = count - 1; i >= 1; --i) store::registerVariable(arguments[i]);
+}
+
+// Drops stale records, then rewrites the data file.
+void expireAndSave() {
+    store::expireRecords();
+    store::saveStats();
+}
+
+}  // namespace
+
+PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
+    FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
+    registerArguments(count, arguments);
+    store::loadStats();
+    scheduleTimerEvent(handle, 0, kFirstTimerDelay);
+    return handle;
+}
+
+PLUGIN_EXPORT int32_t handleTimerEvent(void* /*first*/, void* handle, void* /*third*/) {
+    expireAndSave();
+    return scheduleTimerEvent(handle, 0, kTimerDelay);
+}
+
+PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
+    expireAndSave();
+    store::disposeRecords();
+    DisposePtr(isVar);
+    isVar = nullptr;
+    nbrVar = 0;
+    store::resetBackupState();
+    return nullptr;
+}
