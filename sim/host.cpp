@@ -1,0 +1,340 @@
+// The host simulator.
+#include "sim/host.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "host/records.h"
+
+namespace hostsim {
+
+namespace {
+
+Host* currentHost = nullptr;
+int inPluginDepth = 0;
+int64_t reallocFailIn = -1;
+
+constexpr uint8_t kUnconvertible = 0xFF;  // first byte of a stored name CvtToCString refuses
+constexpr size_t kNameMax = 254;          // longest name the stored form holds
+constexpr size_t kSpotIdField = 0;        // the simulator's own field in a spot: its id
+
+void writeU32(void* record, size_t offset, uint32_t v) { memcpy(static_cast<char*>(record) + offset, &v, 4); }
+void writeU16(void* record, size_t offset, uint16_t v) { memcpy(static_cast<char*>(record) + offset, &v, 2); }
+
+}  // namespace
+
+}  // namespace hostsim
+
+extern "C" unsigned long long hostsimClock() {
+    hostsim::Host* host = hostsim::Host::current();
+    return host == nullptr ? hostsim::Host::kDefaultClock : host->now();
+}
+
+extern "C" bool hostsimReallocShouldFail() {
+    using namespace hostsim;
+    if (inPluginDepth == 0 || reallocFailIn < 0) return false;
+    return reallocFailIn-- == 0;
+}
+
+extern "C" bool hostsimReallocFaultsSupported();
+
+namespace hostsim {
+
+InPlugin::InPlugin() { ++inPluginDepth; }
+InPlugin::~InPlugin() { --inPluginDepth; }
+
+Host::Host() {
+    if (currentHost != nullptr) abort();  // one host at a time
+    currentHost = this;
+    handle_ = arena_.allocate(16);
+    scratch_.context = arena_.allocate(host::kContextSize);
+    scratch_.message = arena_.allocate(host::kMessageSize);
+}
+
+Host::~Host() {
+    if (running_) shutdown();
+    plugin_.unload();
+    for (void* block : liveBlocks_) free(block);
+    currentHost = nullptr;
+    reallocFailIn = -1;
+}
+
+Host* Host::current() { return currentHost; }
+
+// ---- The plug-in --------------------------------------------------------------------------
+
+bool Host::load(const std::string& path, std::string* error) { return plugin_.load(path, error); }
+
+void* Host::start(const std::vector<std::string>& arguments) {
+    arguments_ = arguments;
+    std::vector<char*> list;
+    for (std::string& argument : arguments_) list.push_back(&argument[0]);
+    list.push_back(nullptr);
+    return startRaw(static_cast<int32_t>(arguments_.size()), list.data());
+}
+
+void* Host::startRaw(int32_t count, char** arguments) {
+    InPlugin guard;
+    running_ = true;
+    return plugin_.initialize(handle_, count, arguments);
+}
+
+int32_t Host::timerEvent() {
+    InPlugin guard;
+    return plugin_.timer(nullptr, handle_, nullptr);
+}
+
+void Host::shutdown() {
+    running_ = false;
+    {
+        InPlugin guard;
+        plugin_.shutdown(nullptr);
+    }
+    for (TimerRequest& request : timers_) request.fired = true;
+}
+
+bool Host::restart(std::string* error) {
+    shutdown();
+    std::string path = plugin_.path();
+    if (!plugin_.load(path, error)) return false;
+    start(std::vector<std::string>(arguments_));
+    return true;
+}
+
+// ---- The clock and the timer --------------------------------------------------------------
+
+int32_t Host::scheduleTimer(void* handle, int32_t zero, int32_t delay) {
+    uint64_t due = now_ + static_cast<uint64_t>(delay < 0 ? 0 : delay);
+    timers_.push_back({handle, zero, delay, due, false});
+    return static_cast<int32_t>(timers_.size());
+}
+
+void Host::fire(TimerRequest& request) {
+    request.fired = true;
+    InPlugin guard;
+    plugin_.timer(nullptr, request.handle, nullptr);
+}
+
+int Host::fireDueTimers() {
+    int fired = 0;
+    for (size_t i = 0; i < timers_.size(); ++i) {  // a firing may add requests
+        if (timers_[i].fired || timers_[i].due > now_) continue;
+        fire(timers_[i]);
+        ++fired;
+    }
+    return fired;
+}
+
+void Host::advance(uint64_t seconds) {
+    uint64_t end = now_ + seconds;
+    for (;;) {
+        fireDueTimers();
+        uint64_t next = UINT64_MAX;
+        for (const TimerRequest& request : timers_)
+            if (!request.fired) next = std::min(next, request.due);
+        if (next > end) break;
+        now_ = next;
+    }
+    now_ = end;
+}
+
+// ---- Rooms and users ----------------------------------------------------------------------
+
+void* Host::hostMemory(size_t size) { return arena_.allocate(size); }
+
+void* Host::addRoom(int16_t id, const std::vector<std::string>& spotNames) {
+    std::vector<Spot> spots;
+    for (const std::string& name : spotNames) spots.push_back({name, 0, true});
+    return addRoom(id, spots);
+}
+
+void* Host::addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layout) {
+    if (rooms_.count(id) != 0) return nullptr;
+    long namesBytes = 0;
+    for (const Spot& spot : spots) {
+        if (spot.name.size() > kNameMax) return nullptr;
+        namesBytes += 1 + static_cast<long>(spot.name.size());
+    }
+    long arrayBytes = static_cast<long>(spots.size() * host::kSpotSize);
+    long arrayRel = layout.spotArrayOffset;
+    long namesRel = layout.namesBeforeBase ? std::min(arrayRel, 0L) - namesBytes : std::max(arrayRel + arrayBytes, 0L);
+    long low = std::min({arrayRel, namesRel, 0L});
+    long high = std::max({arrayRel + arrayBytes, namesRel + namesBytes, 1L});
+    if (namesRel < INT16_MIN || namesRel + namesBytes > INT16_MAX || spots.size() > UINT16_MAX) return nullptr;
+
+    char* block = static_cast<char*>(arena_.allocate(static_cast<size_t>(high - low)));
+    void* record = arena_.allocate(host::kRoomSize);
+    if (block == nullptr || record == nullptr) return nullptr;
+    char* base = block - low;
+    RoomInfo info{record, base, {}};
+    long nameRel = namesRel;
+    for (size_t i = 0; i < spots.size(); ++i) {
+        char* spot = base + arrayRel + static_cast<long>(i * host::kSpotSize);
+        int16_t spotId = spots[i].id != 0 ? spots[i].id : static_cast<int16_t>(i + 1);
+        info.spotIds.push_back(spotId);
+        host::writeS16(spot, kSpotIdField, spotId);
+        host::writeS16(spot, host::kSpotName, static_cast<int16_t>(nameRel));
+        char* stored = base + nameRel;
+        stored[0] = static_cast<char>(spots[i].convertible ? spots[i].name.size() : kUnconvertible);
+        memcpy(stored + 1, spots[i].name.data(), spots[i].name.size());
+        nameRel += 1 + static_cast<long>(spots[i].name.size());
+    }
+    writeU32(record, host::kRoomDataBase, layout.nullData ? 0 : Arena::address32(base));
+    writeU16(record, host::kRoomSpotCount, static_cast<uint16_t>(spots.size()));
+    host::writeS16(record, host::kRoomSpotArray, static_cast<int16_t>(arrayRel));
+    rooms_[id] = info;
+    return record;
+}
+
+const Host::RoomInfo* Host::findRoom(int16_t id) const {
+    auto it = rooms_.find(id);
+    return it == rooms_.end() ? nullptr : &it->second;
+}
+
+void* Host::room(int16_t id) const {
+    const RoomInfo* info = findRoom(id);
+    return info == nullptr ? nullptr : info->record;
+}
+
+char* Host::spotAt(const RoomInfo& info, size_t position) const {
+    return info.base + host::readS16(info.record, host::kRoomSpotArray) + static_cast<long>(position * host::kSpotSize);
+}
+
+void* Host::spot(void* room, int16_t spotId) const {
+    for (const auto& entry : rooms_) {
+        if (entry.second.record != room) continue;
+        const std::vector<int16_t>& ids = entry.second.spotIds;
+        for (size_t i = 0; i < ids.size(); ++i)
+            if (ids[i] == spotId) return spotAt(entry.second, i);
+    }
+    return nullptr;
+}
+
+int16_t Host::spotState(int16_t roomId, int16_t spotId) const {
+    const void* s = spot(room(roomId), spotId);
+    return s == nullptr ? 0 : host::readS16(s, host::kSpotState);
+}
+
+void Host::setSpotState(int16_t roomId, int16_t spotId, int16_t state) {
+    if (void* s = spot(room(roomId), spotId)) host::writeS16(s, host::kSpotState, state);
+}
+
+const char* Host::convertName(const void* stored) {
+    if (stored == nullptr) return nullptr;
+    auto* bytes = static_cast<const uint8_t*>(stored);
+    if (bytes[0] == kUnconvertible) return nullptr;
+    memcpy(nameBuffer_, bytes + 1, bytes[0]);
+    nameBuffer_[bytes[0]] = '\0';
+    return nameBuffer_;
+}
+
+void* Host::addUser(uint32_t wordA, uint32_t wordB, int16_t roomId) {
+    void* user = arena_.allocate(host::kUserSize);
+    if (user == nullptr) return nullptr;
+    writeU32(user, host::kUserWordA, wordA);
+    writeU32(user, host::kUserWordB, wordB);
+    host::writeS16(user, host::kUserRoomId, roomId);
+    return user;
+}
+
+int16_t Host::userRoom(const void* user) const { return host::readS16(user, host::kUserRoomId); }
+
+// ---- Messages -----------------------------------------------------------------------------
+
+void* Host::makeContext(void* user, void* room) {
+    void* context = arena_.allocate(host::kContextSize);
+    writeU32(context, host::kContextUser, Arena::address32(user));
+    writeU32(context, host::kContextRoom, Arena::address32(room));
+    return context;
+}
+
+void* Host::makeMessage(uint32_t event) {
+    void* message = arena_.allocate(host::kMessageSize);
+    writeU32(message, host::kMessageEvent, event);
+    return message;
+}
+
+Host::Scratch& Host::freshScratch() {
+    memset(scratch_.context, 0, host::kContextSize);
+    memset(scratch_.message, 0, host::kMessageSize);
+    return scratch_;
+}
+
+void* Host::send(void* context, void* message) {
+    InPlugin guard;
+    return plugin_.message(context, nullptr, message);
+}
+
+bool Host::logon(void* user, int16_t roomId) {
+    Scratch& s = freshScratch();
+    writeU32(s.context, host::kContextUser, Arena::address32(user));
+    writeU32(s.context, host::kContextRoom, Arena::address32(room(roomId)));
+    writeU32(s.message, host::kMessageEvent, host::kEventLogon);
+    writeU32(s.message, host::kLogonWordA, host::readU32(user, host::kUserWordA));
+    writeU32(s.message, host::kLogonWordB, host::readU32(user, host::kUserWordB));
+    if (send(s.context, s.message) == nullptr) return false;
+    host::writeS16(user, host::kUserRoomId, roomId);
+    return true;
+}
+
+bool Host::enterRoom(void* user, int16_t roomId) {
+    Scratch& s = freshScratch();
+    writeU32(s.context, host::kContextUser, Arena::address32(user));
+    writeU32(s.context, host::kContextRoom, Arena::address32(room(userRoom(user))));
+    writeU32(s.message, host::kMessageEvent, host::kEventRoomEntry);
+    host::writeS16(s.message, host::kEntryRoomId, roomId);
+    if (send(s.context, s.message) == nullptr) return false;
+    host::writeS16(user, host::kUserRoomId, roomId);
+    return true;
+}
+
+bool Host::changeSpot(void* user, int16_t roomId, int16_t spotId, int16_t state) {
+    Scratch& s = freshScratch();
+    writeU32(s.context, host::kContextUser, Arena::address32(user));
+    writeU32(s.context, host::kContextRoom, Arena::address32(room(userRoom(user))));
+    writeU32(s.message, host::kMessageEvent, host::kEventSpotState);
+    host::writeS16(s.message, host::kSpotRoomId, roomId);
+    host::writeS16(s.message, host::kSpotSpotId, spotId);
+    host::writeS16(s.message, host::kSpotNewState, state);
+    if (send(s.context, s.message) == nullptr) return false;
+    setSpotState(roomId, spotId, state);
+    return true;
+}
+
+// ---- Host memory --------------------------------------------------------------------------
+
+void* Host::newPtrClear(int32_t size) {
+    ++memory_.newPtrCalls;
+    if (newPtrFailIn_ >= 0 && newPtrFailIn_-- == 0) return nullptr;
+    if (size < 0) return nullptr;
+    void* block = calloc(1, size == 0 ? 1 : static_cast<size_t>(size));
+    if (block == nullptr) return nullptr;
+    liveBlocks_.insert(block);
+    memory_.liveBlocks = liveBlocks_.size();
+    return block;
+}
+
+void Host::disposePtr(void* block) {
+    ++memory_.disposeCalls;
+    if (recording_) disposals_.push_back(block);
+    if (block == nullptr) {
+        ++memory_.disposeNulls;
+        return;
+    }
+    liveBlocks_.erase(block);
+    memory_.liveBlocks = liveBlocks_.size();
+    free(block);
+}
+
+void Host::failReallocAfter(uint64_t successes) { reallocFailIn = static_cast<int64_t>(successes); }
+
+bool Host::reallocFaultsSupported() { return hostsimReallocFaultsSupported(); }
+
+void Host::clearFaults() {
+    newPtrFailIn_ = -1;
+    reallocFailIn = -1;
+}
+
+}  // namespace hostsim

@@ -1,0 +1,192 @@
+// The host simulator: plays the chat server for the plug-in. It loads the plug-in as the host
+// does, lays out users, rooms with their spots, contexts and messages at the host's offsets in
+// memory below 4 GiB, exports the host's functions (sim/host_functions.cpp), runs a simulated
+// clock that the plug-in reads through the C library's time, fires the timer events the plug-in
+// asks for, keeps the host's log, and counts the plug-in's host allocations.
+//
+// One Host exists at a time; the exported host functions act on it.
+//
+//   hostsim::Host host;
+//   host.load("build/i386/libmorvelt.so", &error);
+//   host.start({"morvelt", "gold", "score"});
+//   host.addRoom(7, {"SetStats-score", "GetStats-score"});
+//   void* user = host.addUser(0x1234, 0x5678);
+//   host.logon(user, 7);
+//   host.changeSpot(user, 7, 1, 42);  // stores score = 42
+//   host.advance(0);                   // fires the first timer event: the data file is written
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "sim/arena.h"
+#include "sim/plugin.h"
+
+namespace hostsim {
+
+// A spot as the room designer names it. `convertible` false stores the name in a form that
+// CvtToCString refuses (it yields null).
+struct Spot {
+    std::string name;
+    int16_t id = 0;  // 0: the spot's 1-based position in the room
+    bool convertible = true;
+};
+
+// How a room's data block is laid out.
+struct RoomLayout {
+    int16_t spotArrayOffset = 16;  // may be negative: the data block's base then lies inside it
+    bool nullData = false;         // the room's data block address is null
+    bool namesBeforeBase = false;  // spot names lie before the base (negative name offsets)
+};
+
+struct TimerRequest {
+    void* handle;
+    int32_t zero;
+    int32_t delay;
+    uint64_t due;  // clock time at which it fires
+    bool fired;
+};
+
+// What the plug-in did with the host's allocator.
+struct MemoryCounts {
+    uint64_t newPtrCalls = 0;    // NewPtrClear calls, failed ones included
+    uint64_t disposeCalls = 0;   // DisposePtr calls, null ones included
+    uint64_t disposeNulls = 0;   // DisposePtr calls given null
+    size_t liveBlocks = 0;       // NewPtrClear blocks not yet given back
+};
+
+class Host {
+  public:
+    static constexpr uint64_t kDefaultClock = 1767225600;  // 2026-01-01 00:00:00 UTC
+
+    Host();
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // The Host the exported host functions act on, or null.
+    static Host* current();
+
+    // ---- The plug-in ---------------------------------------------------------------------
+    bool load(const std::string& path, std::string* error);
+    Plugin& plugin() { return plugin_; }
+    // Calls initializeServerPlugin with `arguments` (argument 0 is the plug-in's own name, as the
+    // host passes it) and returns its result.
+    void* start(const std::vector<std::string>& arguments);
+    // Calls initializeServerPlugin with a raw argument list, which may be null.
+    void* startRaw(int32_t count, char** arguments);
+    // Calls handleTimerEvent as the host does for a due timer, and returns its result.
+    int32_t timerEvent();
+    // Calls shutdownServerPlugin; outstanding timers are forgotten. A Host that goes while the
+    // plug-in runs shuts it down first, as the host does when it stops.
+    void shutdown();
+    // Shuts the plug-in down, unloads and reloads it, and starts it with the same arguments.
+    bool restart(std::string* error);
+    void* handle() const { return handle_; }
+    bool running() const { return running_; }
+
+    // ---- The clock and the timer ---------------------------------------------------------
+    uint64_t now() const { return now_; }
+    void setNow(uint64_t seconds) { now_ = seconds; }
+    // Moves the clock forward, firing each timer event when the clock reaches it. One timer
+    // unit is one second.
+    void advance(uint64_t seconds);
+    // Fires the timer events due now (a delay of 0 is due at once); returns how many fired.
+    int fireDueTimers();
+    const std::vector<TimerRequest>& timerRequests() const { return timers_; }
+    int32_t scheduleTimer(void* handle, int32_t zero, int32_t delay);
+
+    // ---- The log -------------------------------------------------------------------------
+    const std::vector<std::string>& log() const { return log_; }
+    void writeLog(const std::string& line) { log_.push_back(line); }
+
+    // ---- Rooms and users -----------------------------------------------------------------
+    void* addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layout = {});
+    void* addRoom(int16_t id, const std::vector<std::string>& spotNames);
+    void* room(int16_t id) const;
+    void* spot(void* room, int16_t spotId) const;
+    int16_t spotState(int16_t roomId, int16_t spotId) const;
+    void setSpotState(int16_t roomId, int16_t spotId, int16_t state);
+    // The text CvtToCString gives for a stored name, or null.
+    const char* convertName(const void* stored);
+
+    void* addUser(uint32_t wordA, uint32_t wordB, int16_t roomId = 0);
+    int16_t userRoom(const void* user) const;
+
+    // ---- Messages: each returns true when the plug-in let the message pass; the host then
+    // applies it (moves the user, or sets the spot's state).
+    bool logon(void* user, int16_t roomId);
+    bool enterRoom(void* user, int16_t roomId);
+    bool changeSpot(void* user, int16_t roomId, int16_t spotId, int16_t state);
+    void* makeContext(void* user, void* room);
+    void* makeMessage(uint32_t event);  // header and a zeroed body
+    void* send(void* context, void* message);  // handleMessage, as is
+
+    // ---- Host memory ---------------------------------------------------------------------
+    void* newPtrClear(int32_t size);
+    void disposePtr(void* block);
+    const MemoryCounts& memory() const { return memory_; }
+    // Every block DisposePtr was given, in order, while recording is on.
+    void recordDisposals(bool on) { recording_ = on; disposals_.clear(); }
+    const std::vector<void*>& disposals() const { return disposals_; }
+    // Makes the NewPtrClear call after `successes` more successful ones fail, once.
+    void failNewPtrClearAfter(uint64_t successes) { newPtrFailIn_ = static_cast<int64_t>(successes); }
+    // Makes the plug-in's realloc call after `successes` more successful ones fail, once.
+    // Only where reallocFaultsSupported().
+    static void failReallocAfter(uint64_t successes);
+    static bool reallocFaultsSupported();
+    void clearFaults();
+
+    // Arena memory for a host record of `size` bytes.
+    void* hostMemory(size_t size);
+
+  private:
+    struct RoomInfo {
+        void* record;
+        char* base;                    // the data block, wherever the record's field points
+        std::vector<int16_t> spotIds;  // by position in the spot array
+    };
+    // A context and a message reused by the host's own messages, so long runs use no more
+    // host memory.
+    struct Scratch {
+        void* context;
+        void* message;
+    };
+    Scratch& freshScratch();
+    char* spotAt(const RoomInfo& info, size_t position) const;
+    const RoomInfo* findRoom(int16_t id) const;
+    void fire(TimerRequest& request);
+
+    Arena arena_;
+    Plugin plugin_;
+    std::vector<std::string> arguments_;
+    void* handle_;
+    bool running_ = false;  // started and not yet shut down
+    uint64_t now_ = kDefaultClock;
+    std::vector<TimerRequest> timers_;
+    std::vector<std::string> log_;
+    std::map<int16_t, RoomInfo> rooms_;
+    MemoryCounts memory_;
+    std::unordered_set<void*> liveBlocks_;
+    bool recording_ = false;
+    std::vector<void*> disposals_;
+    int64_t newPtrFailIn_ = -1;
+    Scratch scratch_;
+    char nameBuffer_[256];
+};
+
+// Marks the plug-in's own code running, so that injected realloc faults hit only its calls.
+class InPlugin {
+  public:
+    InPlugin();
+    ~InPlugin();
+    InPlugin(const InPlugin&) = delete;
+    InPlugin& operator=(const InPlugin&) = delete;
+};
+
+}  // namespace hostsim

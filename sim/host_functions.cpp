@@ -1,0 +1,53 @@
+// The host's seven functions, exported from the simulator's executable so that the plug-in
+// binds to them when it is loaded. Each acts on the current Host.
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "sim/host.h"
+
+#define HOST_EXPORT extern "C" __attribute__((visibility("default")))
+
+using hostsim::Host;
+
+HOST_EXPORT void FormattedLogMessage(int32_t /*zero*/, const char* source, const char* format, ...) {
+    Host* host = Host::current();
+    if (host == nullptr || format == nullptr) return;
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    host->writeLog(std::string("[") + (source != nullptr ? source : "") + "] " + text);
+}
+
+HOST_EXPORT int32_t scheduleTimerEvent(void* handle, int32_t zero, int32_t delay) {
+    Host* host = Host::current();
+    return host == nullptr ? 0 : host->scheduleTimer(handle, zero, delay);
+}
+
+HOST_EXPORT void* NewPtrClear(int32_t size) {
+    Host* host = Host::current();
+    return host == nullptr ? nullptr : host->newPtrClear(size);
+}
+
+HOST_EXPORT void DisposePtr(void* block) {
+    if (Host* host = Host::current()) host->disposePtr(block);
+}
+
+HOST_EXPORT void* GetRoom(int32_t roomId) {
+    Host* host = Host::current();
+    return host == nullptr ? nullptr : host->room(static_cast<int16_t>(roomId));
+}
+
+HOST_EXPORT void* GetHotspot(void* room, int32_t spotId) {
+    Host* host = Host::current();
+    return host == nullptr ? nullptr : host->spot(room, static_cast<int16_t>(spotId));
+}
+
+HOST_EXPORT const char* CvtToCString(const void* name) {
+    Host* host = Host::current();
+    return host == nullptr ? nullptr : host->convertName(name);
+}
