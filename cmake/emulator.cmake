@@ -1,0 +1,22 @@
+# Runs the built programs under qemu-i386 when this machine's kernel cannot run them itself.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT DEFINED MORVELT_NATIVE_I386)
+  set(probe_dir ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe)
+  file(WRITE ${probe_dir}/probe.c "int main(void) { return 0; }\n")
+  try_compile(probe_built ${probe_dir} ${probe_dir}/probe.c
+    CMAKE_FLAGS "-DCMAKE_C_FLAGS=-m32" COPY_FILE ${probe_dir}/probe)
+  set(runs 1)
+  if(probe_built)
+    execute_process(COMMAND ${probe_dir}/probe RESULT_VARIABLE runs OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  if(runs EQUAL 0)
+    set(MORVELT_NATIVE_I386 ON CACHE BOOL "The kernel runs i386 programs itself")
+  else()
+    set(MORVELT_NATIVE_I386 OFF CACHE BOOL "The kernel runs i386 programs itself")
+  endif()
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT MORVELT_NATIVE_I386)
+  find_program(QEMU_I386 qemu-i386 REQUIRED)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_I386})
+  message(STATUS "i386 programs run under ${QEMU_I386}")
+endif()
