@@ -321,12 +321,8 @@ bool writeTempFile() {
 
 LoadResult loadStats() {
     Fd fd(::open(kDataPath, O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) {
-        if (errno == ENOENT) return LoadResult::kMissing;
-        backupPending = true;
-        return LoadResult::kUnreadable;
-    }
-    backupPending = true;
+    backupPending = fd.ok() || errno != ENOENT;
+    if (!fd.ok()) return backupPending ? LoadResult::kUnreadable : LoadResult::kMissing;
     LoadState state;
     indexExisting(state);
     LineReader reader(fd.get());
