@@ -32,9 +32,11 @@ uint32_t senderKey(const void* user) {
 // The address of a room's data block, or null.
 char* roomData(const void* room) { return static_cast<char*>(host::readAddress(room, host::kRoomDataBase)); }
 
-// The name of a spot of `room` as text, or null.
+// The name of a spot of `room` as text, or null (also when the room has no data block).
 const char* spotName(const void* room, const void* spot) {
-    return CvtToCString(roomData(room) + host::readS16(spot, host::kSpotName));
+    const char* data = roomData(room);
+    if (data == nullptr) return nullptr;
+    return CvtToCString(data + host::readS16(spot, host::kSpotName));
 }
 
 // The value `record` holds for the variable named `variable`, or 0.
@@ -93,12 +95,13 @@ void* captureSpotState(void* context, void* message, uint32_t key) {
 
 }  // namespace plugin
 
+// A message with no context, or whose context names no sender, passes with nothing written.
 PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message) {
     if (context == nullptr || message == nullptr) return message;
     const void* user = host::readAddress(context, host::kContextUser);
+    if (user == nullptr) return message;
     switch (host::readU32(message, host::kMessageEvent)) {
         case host::kEventRoomEntry:
-            if (user == nullptr) return message;
             plugin::fillStatsSpots(GetRoom(host::readS16(message, host::kEntryRoomId)), senderKey(user));
             return message;
         case host::kEventLogon:
@@ -107,7 +110,6 @@ PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message
                 host::userKey(host::readU32(message, host::kLogonWordA), host::readU32(message, host::kLogonWordB)));
             return message;
         case host::kEventSpotState:
-            if (user == nullptr) return message;
             return plugin::captureSpotState(context, message, senderKey(user));
         default:
             return message;

@@ -37,14 +37,18 @@ HOST_EXPORT void DisposePtr(void* block) {
     if (Host* host = Host::current()) host->disposePtr(block);
 }
 
+// Room and spot ids are 16-bit; an id outside that range (one zero-extended instead of
+// sign-extended, say) names nothing.
+static bool isId(int32_t id) { return id >= INT16_MIN && id <= INT16_MAX; }
+
 HOST_EXPORT void* GetRoom(int32_t roomId) {
     Host* host = Host::current();
-    return host == nullptr ? nullptr : host->room(static_cast<int16_t>(roomId));
+    return host == nullptr || !isId(roomId) ? nullptr : host->room(static_cast<int16_t>(roomId));
 }
 
 HOST_EXPORT void* GetHotspot(void* room, int32_t spotId) {
     Host* host = Host::current();
-    return host == nullptr ? nullptr : host->spot(room, static_cast<int16_t>(spotId));
+    return host == nullptr || !isId(spotId) ? nullptr : host->spot(room, static_cast<int16_t>(spotId));
 }
 
 HOST_EXPORT const char* CvtToCString(const void* name) {

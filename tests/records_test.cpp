@@ -1,0 +1,209 @@
+// User records in memory: creation and stamping through "SetStats-" changes, expiry at timer
+// events, and what the table does when the host's allocator or realloc fails.
+#include <vector>
+
+#include "tests/plugin_fixture.h"
+
+namespace {
+
+constexpr uint32_t kAgeLimit = 432000;
+
+struct Values {
+    uint32_t key;
+    uint32_t stamp;
+    std::vector<int16_t> values;
+    bool operator==(const Values& o) const { return key == o.key && stamp == o.stamp && values == o.values; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Values& v) {
+    out << "{key " << v.key << ", stamp " << v.stamp << ", values";
+    for (int16_t value : v.values) out << ' ' << value;
+    return out << '}';
+}
+
+class RecordsTest : public PluginTest {
+  protected:
+    // A room with spots named `names`, ids 1 up. (Two plain names would also read as an
+    // iterator pair to the host's overload taking spots.)
+    void* addRoom(int16_t id, const std::vector<std::string>& names) { return host.addRoom(id, names); }
+
+    // Starts the plug-in with variables score (1) and gold (2) and a room where users store them.
+    void startWithTwoVariables() {
+        start({"gold", "score"});
+        addRoom(1, {"SetStats-score", "SetStats-gold"});
+    }
+
+    // A user in room 1 whose key is `key`.
+    void* user(uint32_t key) { return host.addUser(key, 0, 1); }
+
+    // The whole table, read through the plug-in's globals.
+    std::vector<Values> table() {
+        std::vector<Values> result;
+        for (uint32_t i = 0; i < host.plugin().recordCount(); ++i) {
+            const StatRecord& r = host.plugin().records()[i];
+            Values v{r.key, r.stamp, {}};
+            for (uint32_t j = 0; j < host.plugin().variableCount(); ++j) v.values.push_back(r.values[j]);
+            result.push_back(v);
+        }
+        return result;
+    }
+
+    uint32_t now() { return static_cast<uint32_t>(host.now()); }
+
+    // Shuts the plug-in down and expects every value array to have been given back.
+    void expectNothingLeftAfterShutdown() {
+        host.shutdown();
+        EXPECT_EQ(host.memory().liveBlocks, 0u);
+    }
+};
+
+// ---- Creation and stamps -------------------------------------------------------------------
+
+TEST_F(RecordsTest, ChangesCreateRecordsInOrderAndStampThemWithThePresent) {
+    startWithTwoVariables();
+    uint32_t t = now();
+    void* alice = user(5001);
+    void* bob = user(5002);
+    ASSERT_TRUE(host.changeSpot(alice, 1, 1, 7));
+    host.advance(10);
+    ASSERT_TRUE(host.changeSpot(bob, 1, 2, 3));
+    host.advance(10);
+    ASSERT_TRUE(host.changeSpot(alice, 1, 1, 8));  // a record found again is stamped again
+
+    EXPECT_EQ(table(), (std::vector<Values>{{5001, t + 20, {8, 0}}, {5002, t + 10, {0, 3}}}));
+    EXPECT_EQ(host.memory().liveBlocks, 2u);
+    expectNothingLeftAfterShutdown();
+}
+
+TEST_F(RecordsTest, WithNoVariablesRecordsStillExist) {
+    start({});
+    addRoom(1, {"SetStats-score", "GetStats-score"});
+    void* alice = user(5001);
+    EXPECT_TRUE(host.changeSpot(alice, 1, 1, 7));
+    EXPECT_EQ(table(), (std::vector<Values>{{5001, now(), {}}}));
+    host.setSpotState(1, 2, 5);
+    ASSERT_TRUE(host.enterRoom(alice, 1));
+    EXPECT_EQ(host.spotState(1, 2), 0);
+    expectNothingLeftAfterShutdown();
+}
+
+// ---- Expiry ----------------------------------------------------------------------------------
+
+TEST_F(RecordsTest, ExpiryKeepsTheAgeLimitAndDropsOneSecondMore) {
+    startWithTwoVariables();
+    uint32_t t = now();
+    ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
+    host.setNow(t + 1);
+    ASSERT_TRUE(host.changeSpot(user(5002), 1, 1, 8));
+
+    host.setNow(t + 1 + kAgeLimit);  // 5001 is one second past the limit, 5002 at it
+    host.timerEvent();
+    EXPECT_EQ(table(), (std::vector<Values>{{5002, t + 1, {8, 0}}}));
+    EXPECT_EQ(host.memory().liveBlocks, 1u);
+
+    host.setNow(t + 2 + kAgeLimit);  // dropping the only record empties the table
+    host.timerEvent();
+    EXPECT_EQ(host.plugin().recordCount(), 0u);
+    EXPECT_EQ(host.plugin().records(), nullptr);
+    EXPECT_EQ(host.memory().liveBlocks, 0u);
+
+    ASSERT_TRUE(host.changeSpot(user(5003), 1, 2, 9));  // and a new one starts
+    EXPECT_EQ(table(), (std::vector<Values>{{5003, now(), {0, 9}}}));
+    expectNothingLeftAfterShutdown();
+}
+
+TEST_F(RecordsTest, ExpiryKeepsTheOrderAndValuesOfTheRecordsLeft) {
+    startWithTwoVariables();
+    uint32_t t = now();
+    for (uint32_t key = 5001; key <= 5005; ++key)
+        ASSERT_TRUE(host.changeSpot(user(key), 1, 1, static_cast<int16_t>(key - 5000)));
+    host.advance(100);
+    ASSERT_TRUE(host.changeSpot(user(5002), 1, 2, 20));
+    ASSERT_TRUE(host.changeSpot(user(5004), 1, 2, 40));
+
+    host.setNow(t + kAgeLimit + 1);
+    host.timerEvent();
+    EXPECT_EQ(table(), (std::vector<Values>{{5002, t + 100, {2, 20}}, {5004, t + 100, {4, 40}}}));
+    EXPECT_EQ(host.memory().liveBlocks, 2u);
+    expectNothingLeftAfterShutdown();
+}
+
+TEST_F(RecordsTest, StampInTheFutureIsDropped) {
+    startWithTwoVariables();
+    uint32_t t = now();
+    ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
+    host.setNow(t - 1);
+    host.timerEvent();
+    EXPECT_EQ(host.plugin().recordCount(), 0u);
+    expectNothingLeftAfterShutdown();
+}
+
+TEST_F(RecordsTest, ShowingValuesDoesNotKeepARecordAlive) {
+    startWithTwoVariables();
+    addRoom(2, {"GetStats-score"});
+    uint32_t t = now();
+    void* alice = user(5001);
+    ASSERT_TRUE(host.changeSpot(alice, 1, 1, 7));
+    host.setNow(t + kAgeLimit);
+    ASSERT_TRUE(host.enterRoom(alice, 2));
+    EXPECT_EQ(host.spotState(2, 1), 7);
+    host.setNow(t + kAgeLimit + 1);
+    host.timerEvent();
+    EXPECT_EQ(host.plugin().recordCount(), 0u);
+}
+
+// ---- Memory faults ---------------------------------------------------------------------------
+
+TEST_F(RecordsTest, NoValueArrayMeansNoRecordAndTheChangePasses) {
+    startWithTwoVariables();
+    uint32_t t = now();
+    ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
+    void* bob = user(5002);
+
+    host.failNewPtrClearAfter(0);
+    EXPECT_TRUE(host.changeSpot(bob, 1, 1, 8));
+    EXPECT_EQ(table(), (std::vector<Values>{{5001, t, {7, 0}}}));
+
+    EXPECT_TRUE(host.changeSpot(bob, 1, 1, 9));  // the next try succeeds
+    EXPECT_EQ(table(), (std::vector<Values>{{5001, t, {7, 0}}, {5002, t, {9, 0}}}));
+    expectNothingLeftAfterShutdown();
+}
+
+TEST_F(RecordsTest, TableThatCannotGrowKeepsItsRecordsAndGivesTheArrayBack) {
+    if (!hostsim::Host::reallocFaultsSupported()) GTEST_SKIP() << "realloc faults need the plain build";
+    startWithTwoVariables();
+    uint32_t t = now();
+    ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
+    void* bob = user(5002);
+
+    hostsim::Host::failReallocAfter(0);
+    EXPECT_TRUE(host.changeSpot(bob, 1, 1, 8));
+    EXPECT_EQ(table(), (std::vector<Values>{{5001, t, {7, 0}}}));
+    EXPECT_EQ(host.memory().liveBlocks, 1u);
+
+    EXPECT_TRUE(host.changeSpot(bob, 1, 1, 9));
+    EXPECT_EQ(table(), (std::vector<Values>{{5001, t, {7, 0}}, {5002, t, {9, 0}}}));
+    expectNothingLeftAfterShutdown();
+}
+
+TEST_F(RecordsTest, TableThatCannotShrinkKeepsItsLargerBlock) {
+    if (!hostsim::Host::reallocFaultsSupported()) GTEST_SKIP() << "realloc faults need the plain build";
+    startWithTwoVariables();
+    uint32_t t = now();
+    ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
+    host.setNow(t + 10);
+    ASSERT_TRUE(host.changeSpot(user(5002), 1, 1, 8));
+    ASSERT_TRUE(host.changeSpot(user(5003), 1, 1, 9));
+
+    host.setNow(t + kAgeLimit + 1);
+    hostsim::Host::failReallocAfter(0);  // the shrink is the timer event's first realloc
+    host.timerEvent();
+    EXPECT_EQ(table(), (std::vector<Values>{{5002, t + 10, {8, 0}}, {5003, t + 10, {9, 0}}}));
+    EXPECT_EQ(host.memory().liveBlocks, 2u);
+
+    ASSERT_TRUE(host.changeSpot(user(5004), 1, 2, 4));
+    EXPECT_EQ(host.plugin().recordCount(), 3u);
+    expectNothingLeftAfterShutdown();
+}
+
+}  // namespace
