@@ -165,7 +165,7 @@ bool inspectDataFile(const InspectRequest& request, FILE* out, std::string* erro
     RunFolder folder;        // made first, left last: the plug-in's shutdown writes only there
     hostsim::Host host;
     if (!host.load(request.plugin, error) || !folder.enter("", error)) return false;
-    if (!copyFile(request.file, store::kDataPath, error)) return false;
+    if (!writeNewFile(store::kDataPath, content, error)) return false;
 
     host.setNow(request.now);
     std::vector<std::string> arguments{kPluginName};

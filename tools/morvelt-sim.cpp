@@ -151,7 +151,7 @@ int runScript(const std::string& scriptPath, const Options& options) {
     printf("plug-in: %s\n", plugin.c_str());
     printf("folder: %s\n", folder.temporary() ? "a temporary one, removed at the end" : (folder.path() + ", kept").c_str());
     if (!script.dataFile.empty()) printf("data file: a copy of %s\n", script.dataFile.c_str());
-    printf("clock: %s UTC\n", formatDate(host.now()).c_str());
+    printf("clock: %s UTC\n\n", formatDate(script.clockSet ? script.clock : host.now()).c_str());
 
     Session session(script, host, stdout);
     if (!session.run(&error)) return badInput(error);
@@ -161,7 +161,8 @@ int runScript(const std::string& scriptPath, const Options& options) {
         return kOk;
     }
     printf("\nexpectations: %d held, %zu failed", session.held(), failed.size());
-    for (size_t i = 0; i < failed.size(); ++i) printf("%s%d", i == 0 ? " (line " : ", ", failed[i]);
+    for (size_t i = 0; i < failed.size(); ++i)
+        printf("%s%d", i != 0 ? ", " : failed.size() == 1 ? " (line " : " (lines ", failed[i]);
     printf("%s\n", failed.empty() ? "" : ")");
     return failed.empty() ? kOk : kExpectationFailed;
 }

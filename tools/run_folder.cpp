@@ -47,8 +47,8 @@ bool RunFolder::enter(const std::string& chosen, std::string* error) {
     }
     for (const char* file : {store::kDataPath, store::kBackupPath}) {
         if (exists(chosen + "/" + file)) {
-            *error = chosen + "/" + file + " exists; the simulator never writes over a data file. "
-                     "Expected a folder without one (to start from a file, copy it with 'datafile' in the script)";
+            *error = chosen + ": holds " + file + " already, and the simulator never writes over a data file: "
+                     "expected a folder without one (a script starts from a copy of a file with 'datafile PATH')";
             return false;
         }
     }
@@ -84,7 +84,10 @@ bool readFile(const std::string& path, std::string* content, std::string* error)
 
 bool copyFile(const std::string& from, const std::string& to, std::string* error) {
     std::string content;
-    if (!readFile(from, &content, error)) return false;
+    return readFile(from, &content, error) && writeNewFile(to, content, error);
+}
+
+bool writeNewFile(const std::string& to, const std::string& content, std::string* error) {
     FILE* f = fopen(to.c_str(), "wbx");  // never replaces a file
     if (f == nullptr) {
         *error = to + ": cannot create the file: " + strerror(errno);

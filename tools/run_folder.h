@@ -32,8 +32,13 @@ class RunFolder {
     std::string previous_;
 };
 
-// Copies the file at `from` to `to`, byte for byte; false with a message on any error.
+// Copies the file at `from` to a new file at `to`, byte for byte; false with a message on any
+// error, and when `to` exists already.
 bool copyFile(const std::string& from, const std::string& to, std::string* error);
+
+// Writes `content` into a new file at `to`; false with a message when the file exists already
+// or cannot be written.
+bool writeNewFile(const std::string& to, const std::string& content, std::string* error);
 
 // The whole content of the file at `path`; false with a message when it cannot be read.
 bool readFile(const std::string& path, std::string* content, std::string* error);

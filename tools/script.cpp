@@ -2,6 +2,7 @@
 #include "tools/script.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -191,7 +192,8 @@ bool Parser::declaration(const std::vector<std::string>& w) {
         std::string resolved = w[1][0] == '/' ? w[1] : folderOf(path_) + w[1];
         std::string content, error;
         if (!readFile(resolved, &content, &error)) return fail("expected a readable data file: " + error);
-        script_->dataFile = resolved;
+        char absolute[PATH_MAX];
+        script_->dataFile = realpath(resolved.c_str(), absolute) != nullptr ? absolute : resolved;
         return true;
     }
     if (k == "clock") {

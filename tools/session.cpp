@@ -51,13 +51,17 @@ bool Session::run(std::string* error) {
     return true;
 }
 
-void Session::say(const std::string& line) { fprintf(out_, "\n%s\n", line.c_str()); }
+void Session::say(const std::string& line) {
+    fprintf(out_, "%s%s\n", blankBefore_ ? "" : "\n", line.c_str());
+    blankBefore_ = false;
+}
 
 bool Session::step(const Step& s, std::string* error) {
     if (s.kind == StepKind::kSay) {
         say(s.word);
         return true;
     }
+    blankBefore_ = false;
     if (s.kind >= StepKind::kExpectSpot) {
         expectation(s);
         return true;
@@ -83,7 +87,7 @@ bool Session::step(const Step& s, std::string* error) {
     Snapshot after = snapshot();
     reportSpots(before, after);
     reportRecords(before, after, s.kind == StepKind::kStart);
-    if (s.kind == StepKind::kStart) fireDue();
+    if (s.kind == StepKind::kStart) fireDue(false);
     return true;
 }
 
@@ -143,45 +147,63 @@ bool Session::restart(std::string* error) {
     Snapshot empty = snapshot();
     start();
     reportRecords(empty, snapshot(), true);
-    fireDue();
+    fireDue(false);
     return true;
 }
 
 void Session::advance(uint64_t seconds) {
     uint64_t end = host_.now() + seconds;
+    int fired = 0;
     for (;;) {
-        fireDue();
-        uint64_t next = UINT64_MAX;
-        for (const hostsim::TimerRequest& request : host_.timerRequests())
-            if (!request.fired) next = std::min(next, request.due);
+        fired += fireDue(true);
+        uint64_t next = nextDue();
         if (next > end) break;
         host_.setNow(next);
     }
     host_.setNow(end);
-    fprintf(out_, "%sclock: %s UTC\n", kIndent, formatDate(host_.now()).c_str());
+    if (fired != 0) fprintf(out_, "%s%d timer event%s fired\n", kIndent, fired, fired == 1 ? "" : "s");
+    fprintf(out_, "%sclock: %s UTC%s\n", kIndent, formatDate(host_.now()).c_str(), nextDueText().c_str());
 }
 
 void Session::nextTimer() {
-    uint64_t next = UINT64_MAX;
-    for (const hostsim::TimerRequest& request : host_.timerRequests())
-        if (!request.fired) next = std::min(next, request.due);
+    uint64_t next = nextDue();
     if (next == UINT64_MAX) {
         fprintf(out_, "%sno timer event is asked for: nothing fires\n", kIndent);
         return;
     }
     host_.setNow(std::max(next, host_.now()));
-    fireDue();
+    fireDue(false);
 }
 
-// Fires the timer events due now, telling what each did.
-void Session::fireDue() {
+uint64_t Session::nextDue() const {
+    uint64_t next = UINT64_MAX;
+    for (const hostsim::TimerRequest& request : host_.timerRequests())
+        if (!request.fired) next = std::min(next, request.due);
+    return next;
+}
+
+std::string Session::nextDueText() const {
+    uint64_t next = nextDue();
+    return next == UINT64_MAX ? "; no timer event asked for" : "; next timer event due " + formatDate(next) + " UTC";
+}
+
+int Session::fireDue(bool quiet) {
+    int fired = 0;
     for (;;) {
         Snapshot before = snapshot();
-        if (host_.fireDueTimers() == 0) return;
+        std::string fileBefore = fileSummary();
+        if (host_.fireDueTimers() == 0) return fired;
+        ++fired;
+        Snapshot after = snapshot();
+        if (quiet && before.records.size() == after.records.size() && fileSummary() == fileBefore) {
+            timersSeen_ = host_.timerRequests().size();
+            continue;
+        }
         fprintf(out_, "%stimer event at %s UTC: the data file holds %s\n", kIndent, formatDate(host_.now()).c_str(),
                 fileSummary().c_str());
-        reportRecords(before, snapshot(), false);
-        reportHostNews();
+        reportRecords(before, after, false);
+        if (quiet) timersSeen_ = host_.timerRequests().size();
+        else reportHostNews();
     }
 }
 
@@ -354,6 +376,10 @@ void Session::showFile() {
     std::string content, error;
     if (!readFile(store::kDataPath, &content, &error)) {
         fprintf(out_, "%s%s does not exist\n", kIndent, store::kDataPath);
+        return;
+    }
+    if (content.empty()) {
+        fprintf(out_, "%s%s is empty\n", kIndent, store::kDataPath);
         return;
     }
     fprintf(out_, "%s%s, %s:\n", kIndent, store::kDataPath, fileSummary().c_str());

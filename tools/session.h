@@ -46,7 +46,11 @@ class Session {
     void shutdown();
     void advance(uint64_t seconds);
     void nextTimer();
-    void fireDue();
+    // Fires the timer events due now and returns how many fired. `quiet`: tells only of those
+    // that dropped a record or changed the data file's count of records.
+    int fireDue(bool quiet);
+    uint64_t nextDue() const;  // when the next timer event asked for falls due, or UINT64_MAX
+    std::string nextDueText() const;
     void expectation(const Step& s);
     void say(const std::string& line);
 
@@ -74,6 +78,7 @@ class Session {
     size_t logSeen_ = 0;
     size_t timersSeen_ = 0;
     bool lastPassed_ = false;
+    bool blankBefore_ = true;  // the transcript's last line is blank
     int held_ = 0;
     std::vector<int> failedLines_;
 };
