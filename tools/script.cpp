@@ -48,6 +48,8 @@ const char kScriptFormatHelp[] =
 
 namespace {
 
+constexpr size_t kSpotNameMax = 254;  // the longest spot name the simulated host stores
+
 constexpr char kKeywords[] =
     "variables, datafile, clock, room, user, start, logon, enter, set, advance, timer, restart, shutdown, say, "
     "show, expect";
@@ -209,6 +211,10 @@ bool Parser::declaration(const std::vector<std::string>& w) {
         for (const RoomDecl& r : script_->rooms)
             if (r.name == w[1]) return fail("room " + quoted(w[1]) + " is declared twice");
         if (script_->rooms.size() >= INT16_MAX) return fail("too many rooms");
+        for (size_t i = 2; i < w.size(); ++i)
+            if (w[i].size() > kSpotNameMax)
+                return fail("spot " + std::to_string(i - 1) + " has a name longer than " + std::to_string(kSpotNameMax) +
+                            " characters, more than the host stores");
         script_->rooms.push_back({w[1], static_cast<int16_t>(script_->rooms.size() + 1), {w.begin() + 2, w.end()}});
         return true;
     }
