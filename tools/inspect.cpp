@@ -28,8 +28,18 @@ std::string keyName(uint32_t key) {
     return name;
 }
 
+// The start of a line as a note quotes it, with control characters (a carriage return from
+// another system, a tab) spelled out.
 std::string shown(const std::string& text) {
-    return text.size() <= kShownText ? text : text.substr(0, kShownText) + "...";
+    std::string out;
+    for (size_t i = 0; i < text.size() && i < kShownText; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c == 0x7F) out += "\\x" + std::string(1, "0123456789abcdef"[c >> 4]) + "0123456789abcdef"[c & 15];
+        else out += static_cast<char>(c);
+    }
+    return text.size() <= kShownText ? out : out + "...";
 }
 
 // Follows the plug-in's load line by line: which record is current, and which keys came before.
@@ -101,7 +111,7 @@ void Explainer::value(const std::string& text, size_t equals) {
     if (std::find(variables_.begin(), variables_.end(), name) == variables_.end()) {
         std::string list;
         for (const std::string& v : variables_) list += (list.empty() ? "" : ", ") + v;
-        note(true, "\"" + name + "\" is not a variable (" + (list.empty() ? "there are none" : list) +
+        note(true, "\"" + shown(name) + "\" is not a variable (" + (list.empty() ? "there are none" : list) +
                        "): its value is lost at the next save");
         return;
     }
@@ -112,7 +122,7 @@ void Explainer::value(const std::string& text, size_t equals) {
     if (read != stored) {
         note(false, "the value " + written + " is stored as " + std::to_string(stored) + " (its low 16 bits)");
     } else if (written != std::to_string(stored)) {
-        note(false, "the value \"" + written + "\" is read as " + std::to_string(stored));
+        note(false, "the value \"" + shown(written) + "\" is read as " + std::to_string(stored));
     }
 }
 

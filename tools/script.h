@@ -56,6 +56,12 @@ enum class StepKind {
     kExpectDropped,  // the last message was dropped
 };
 
+// Whether a step checks the session rather than changing it.
+inline bool isExpectation(StepKind kind) {
+    return kind == StepKind::kExpectSpot || kind == StepKind::kExpectValue || kind == StepKind::kExpectNoRecord ||
+           kind == StepKind::kExpectRecords || kind == StepKind::kExpectPassed || kind == StepKind::kExpectDropped;
+}
+
 struct Step {
     int line;          // 1-based line in the script
     std::string text;  // the line as written, without comment and surrounding blanks

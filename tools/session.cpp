@@ -46,8 +46,12 @@ bool Session::setUp(std::string* error) {
 
 bool Session::run(std::string* error) {
     if (!setUp(error)) return false;
-    for (const Step& s : script_.steps)
-        if (!step(s, error)) return false;
+    for (const Step& s : script_.steps) {
+        if (!step(s, error)) {
+            *error = script_.path + ":" + std::to_string(s.line) + ": " + *error;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -62,7 +66,7 @@ bool Session::step(const Step& s, std::string* error) {
         return true;
     }
     blankBefore_ = false;
-    if (s.kind >= StepKind::kExpectSpot) {
+    if (isExpectation(s.kind)) {
         expectation(s);
         return true;
     }
@@ -75,9 +79,7 @@ bool Session::step(const Step& s, std::string* error) {
         case StepKind::kSet: lastPassed_ = message(s); break;
         case StepKind::kAdvance: advance(s.seconds); return true;
         case StepKind::kTimer: nextTimer(); return true;
-        case StepKind::kRestart:
-            if (!restart(error)) return false;
-            return true;
+        case StepKind::kRestart: return restart(error);
         case StepKind::kShutdown: shutdown(); return true;
         case StepKind::kShowRoom: showRoom(s.room); return true;
         case StepKind::kShowRecords: showRecords(); return true;
