@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs morvelt-sim on one case of tests/fixtures/sim and compares what it did with the case.
+#
+#   tool_case.sh CASE_FILE TOOL PLUGIN BUILD_DIR [EMULATOR...]
+#
+# A case file holds, one a line:
+#   args: ARGUMENTS      the tool's arguments (split at blanks), run from the fixture folder;
+#                        @BUILD@ stands for the build folder
+#   status: N            the exit status expected
+#   nowrite              the tool is given --dir FOLDER and must not make FOLDER (bad input
+#                        writes nothing)
+#   unchanged: PATH      a file that must be byte for byte the same afterwards
+#   --- stdout           the rest, up to "--- stderr" or the end: the whole standard output
+#   --- stderr           the rest: the whole standard error
+# In the expected output, @PLUGIN@ stands for the plug-in's path, @BUILD@ for the build folder,
+# @FIXTURES@ for the fixture folder and @SOURCE@ for the source folder.
+set -u
+case_file=$1 tool=$2 plugin=$3 build=$4
+shift 4
+emulator=("$@")
+fixtures=$(cd "$(dirname "$case_file")" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+field() { sed -n "s/^$1: //p" "$case_file" | head -n 1; }
+section() { awk -v want="--- $1" '/^--- /{on = ($0 == want); next} on' "$case_file"; }
+
+args=$(field args | sed "s|@BUILD@|$build|g")
+want_status=$(field status)
+extra=()
+grep -qx nowrite "$case_file" && extra=(--dir "$work/run")
+unchanged=$(field unchanged)
+[ -z "$unchanged" ] || cp "$fixtures/$unchanged" "$work/before"
+
+# shellcheck disable=SC2086  # the arguments are split at blanks on purpose
+(cd "$fixtures" && "${emulator[@]}" "$tool" "${extra[@]}" $args >"$work/stdout" 2>"$work/stderr")
+status=$?
+
+fail=0
+normalize() { sed -e "s|$plugin|@PLUGIN@|g" -e "s|$build|@BUILD@|g" -e "s|$fixtures|@FIXTURES@|g" -e "s|$source_dir|@SOURCE@|g" "$1"; }
+for stream in stdout stderr; do
+    section "$stream" >"$work/want-$stream"
+    normalize "$work/$stream" >"$work/got-$stream"
+    if ! diff -u "$work/want-$stream" "$work/got-$stream" >"$work/diff"; then
+        echo "FAIL: $stream differs (- expected, + got):"
+        cat "$work/diff"
+        fail=1
+    fi
+done
+if [ "$status" != "$want_status" ]; then
+    echo "FAIL: exit status $status, expected $want_status"
+    fail=1
+fi
+if [ ${#extra[@]} -ne 0 ] && [ -e "$work/run" ]; then
+    echo "FAIL: the tool made its folder although the input was bad"
+    fail=1
+fi
+if [ -n "$unchanged" ] && ! cmp -s "$work/before" "$fixtures/$unchanged"; then
+    echo "FAIL: $unchanged changed"
+    fail=1
+fi
+exit $fail

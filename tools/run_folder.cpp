@@ -1,0 +1,102 @@
+// The folder a simulated host runs in.
+#include "tools/run_folder.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/data_file.h"
+
+namespace simtool {
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Makes the folder at `path` unless it is one already.
+bool makeFolder(const std::string& path, std::string* error) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        *error = path + ": not a folder";
+        return false;
+    }
+    if (mkdir(path.c_str(), 0755) != 0) {
+        *error = path + ": cannot make the folder: " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+RunFolder::~RunFolder() {
+    if (!previous_.empty() && chdir(previous_.c_str()) != 0) perror("morvelt-sim: cannot leave the working folder");
+}
+
+bool RunFolder::enter(const std::string& chosen, std::string* error) {
+    if (chosen.empty()) {
+        temp_.reset(new hostsim::WorkDir());
+        return true;
+    }
+    for (const char* file : {store::kDataPath, store::kBackupPath}) {
+        if (exists(chosen + "/" + file)) {
+            *error = chosen + ": holds " + file + " already, and the simulator never writes over a data file: "
+                     "expected a folder without one (a script starts from a copy of a file with 'datafile PATH')";
+            return false;
+        }
+    }
+    if (!makeFolder(chosen, error) || !makeFolder(chosen + "/" + store::kDataDir, error)) return false;
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr || chdir(chosen.c_str()) != 0) {
+        *error = chosen + ": cannot enter the folder: " + strerror(errno);
+        return false;
+    }
+    previous_ = cwd;
+    char here[PATH_MAX];
+    chosen_ = getcwd(here, sizeof here) != nullptr ? here : chosen;
+    return true;
+}
+
+const std::string& RunFolder::path() const { return temp_ != nullptr ? temp_->path() : chosen_; }
+
+bool readFile(const std::string& path, std::string* content, std::string* error) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        *error = path + ": cannot read the file: " + strerror(errno);
+        return false;
+    }
+    content->clear();
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) != 0) content->append(buffer, n);
+    bool ok = !ferror(f);
+    fclose(f);
+    if (!ok) *error = path + ": cannot read the file";
+    return ok;
+}
+
+bool copyFile(const std::string& from, const std::string& to, std::string* error) {
+    std::string content;
+    return readFile(from, &content, error) && writeNewFile(to, content, error);
+}
+
+bool writeNewFile(const std::string& to, const std::string& content, std::string* error) {
+    FILE* f = fopen(to.c_str(), "wbx");  // never replaces a file
+    if (f == nullptr) {
+        *error = to + ": cannot create the file: " + strerror(errno);
+        return false;
+    }
+    bool ok = fwrite(content.data(), 1, content.size(), f) == content.size();
+    ok = fclose(f) == 0 && ok;
+    if (!ok) *error = to + ": cannot write the file";
+    return ok;
+}
+
+}  // namespace simtool

@@ -1,0 +1,46 @@
+// The folder a simulated host runs in, made its working directory: a fresh temporary folder,
+// removed afterwards, or a folder the user chose, kept. Either way it holds "psdata" and no data
+// file from before, so the plug-in never overwrites a file nobody asked it to write.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sim/work_dir.h"
+
+namespace simtool {
+
+class RunFolder {
+  public:
+    RunFolder() = default;
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    // Enters `chosen`, creating it and its psdata folder as needed, or a temporary folder when
+    // `chosen` is empty. Fails, changing nothing, when `chosen` already holds a data file (or
+    // its backup), or cannot be made or entered.
+    bool enter(const std::string& chosen, std::string* error);
+
+    // Where the host runs, as an absolute path.
+    const std::string& path() const;
+    bool temporary() const { return temp_ != nullptr; }
+
+  private:
+    std::unique_ptr<hostsim::WorkDir> temp_;
+    std::string chosen_;
+    std::string previous_;
+};
+
+// Copies the file at `from` to a new file at `to`, byte for byte; false with a message on any
+// error, and when `to` exists already.
+bool copyFile(const std::string& from, const std::string& to, std::string* error);
+
+// Writes `content` into a new file at `to`; false with a message when the file exists already
+// or cannot be written.
+bool writeNewFile(const std::string& to, const std::string& content, std::string* error);
+
+// The whole content of the file at `path`; false with a message when it cannot be read.
+bool readFile(const std::string& path, std::string* content, std::string* error);
+
+}  // namespace simtool
