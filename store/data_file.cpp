@@ -289,7 +289,7 @@ void writeHeader(Writer& out, const StatRecord& record) {
 void writeValue(Writer& out, const StatVariable& variable, uint32_t length, int16_t value) {
     char* p = out.reserve(Writer::kRoom);
     char* start = p;
-    memcpy(p, variable.name, length);
+    memcpy(p, variable.name, sizeof variable.name);  // the whole entry: one fixed-size copy
     p += length;
     *p++ = '=';
     p += formatInt16(value, p);
