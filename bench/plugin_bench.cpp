@@ -307,6 +307,7 @@ class CollectingReporter : public benchmark::ConsoleReporter {
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
+            if (run.error_occurred) ++errors;
             if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
             double perIteration = run.real_accumulated_time / static_cast<double>(run.iterations);
             auto inserted = seconds[run.run_name.function_name].emplace(atol(run.run_name.args.c_str()), perIteration);
@@ -318,6 +319,7 @@ class CollectingReporter : public benchmark::ConsoleReporter {
     // Seconds per iteration, by scenario, then by number of records; the fastest repetition
     // where there are several (--benchmark_repetitions), as other work on the machine only adds.
     std::map<std::string, std::map<long, double>> seconds;
+    int errors = 0;  // runs that failed
 };
 
 struct Goal {
@@ -440,5 +442,9 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     printGoals(reporter.seconds);
+    if (reporter.errors != 0) {
+        fprintf(stderr, "morvelt_bench: %d benchmark runs failed\n", reporter.errors);
+        return 1;
+    }
     return 0;
 }
