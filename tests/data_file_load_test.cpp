@@ -1,5 +1,6 @@
 // Loading the data file: how each line is told apart (header, variable line, other) and which
-// variable a variable line names, whatever order the lines come in.
+// variable a variable line names, whatever order the lines come in; and a file loaded then saved
+// coming back byte for byte.
 #include <string>
 #include <vector>
 
@@ -46,6 +47,19 @@ TEST_F(LoadTest, NameStoredTwiceAlwaysReachesItsFirstEntry) {
     const int16_t* values = host.plugin().records()[0].values;
     EXPECT_EQ(values[0], 6);
     EXPECT_EQ(values[1], 0);
+}
+
+TEST_F(LoadTest, FileWrittenByThePluginIsSavedBackByteForByte) {
+    std::string stamp = std::to_string(host.now() - 5);
+    std::string file;
+    for (const char* key : {"EIB", "MMMNDOBHB", "FFFFFFFFF"}) {
+        file += std::string("[") + key + ":" + stamp + "]\n";
+        file += "abcdefghijklmno=-32768\nx=32767\nscore=0\n";
+    }
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    start({"score", "x", "abcdefghijklmno"});
+    host.advance(0);  // the first timer event rewrites the file
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
 }
 
 }  // namespace
