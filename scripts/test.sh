@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the i386 plug-in with its simulator and tests (under qemu-i386 where the
 # kernel cannot run i386 programs), then the same sources and tests natively with
-# AddressSanitizer, its leak checker and UndefinedBehaviorSanitizer.
+# AddressSanitizer, its leak checker and UndefinedBehaviorSanitizer; last, one smoke run of the
+# benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,3 +15,7 @@ for preset in i386 asan; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The benchmarks once at their smallest size: they must run, their timings are not checked.
+echo "== bench: smoke run"
+bash scripts/bench.sh --smoke

@@ -132,7 +132,56 @@ char* LineReader::next(size_t& length) {
 struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
     KeyIndex index;                // every record's position, while it can grow
+    bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
+    uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
 };
+
+// Whether every variable's name differs from all others (a long name given twice is stored
+// twice, cut to the same text).
+bool variableNamesUnique() {
+    for (uint32_t i = 0; i < nbrVar; ++i)
+        if (variableIndex(isVar[i].name) != i + 1) return false;
+    return true;
+}
+
+// The index of the variable named by the `length` bytes at `name`, none of them NUL, as
+// variableIndex gives it. The entry state.nextVariable is tried first: a file lists each
+// record's variables in index order.
+uint32_t lineVariableIndex(const char* name, uint32_t length, const LoadState& state) {
+    uint32_t guess = state.nextVariable;
+    if (state.uniqueNames && guess < nbrVar && length <= kVariableNameMax) {
+        const char* entry = isVar[guess].name;
+        uint32_t i = 0;
+        while (i < length && entry[i] == name[i]) ++i;  // names are too short for memcmp to pay
+        if (i == length && entry[length] == '\0') return guess + 1;
+    }
+    return variableIndex(name, length);
+}
+
+// Where a line's first '[', the first ']' after it and its first '=' stand; null where absent.
+struct LineMarks {
+    char* open = nullptr;
+    char* close = nullptr;
+    char* equals = nullptr;
+};
+
+// Marks `line`, whose text ends at its first NUL, in one pass.
+LineMarks markLine(char* line) {
+    LineMarks marks;
+    for (char* p = line; *p != '\0'; ++p) {
+        if (*p == '[') {
+            if (marks.open == nullptr) marks.open = p;
+        } else if (*p == ']') {
+            if (marks.open != nullptr) {
+                marks.close = p;
+                break;  // a header: nothing further matters
+            }
+        } else if (*p == '=') {
+            if (marks.equals == nullptr) marks.equals = p;
+        }
+    }
+    return marks;
+}
 
 // The record for `key`, as findOrCreateRecord gives it, found through the load's index.
 // Returns its position, or kNoRecord.
@@ -155,20 +204,20 @@ uint32_t findOrCreateIndexed(LoadState& state, uint32_t key, uint32_t stamp) {
 
 // Handles one line of the data file. A line's text ends at its first NUL, as for any C string.
 void handleLine(char* line, LoadState& state) {
-    char* open = strchr(line, '[');
-    if (open != nullptr && strchr(open + 1, ']') != nullptr) {
-        const char* colon = strchr(open + 1, ':');
+    LineMarks marks = markLine(line);
+    if (marks.close != nullptr) {
+        const char* colon = strchr(marks.open + 1, ':');
         uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
-        state.current = findOrCreateIndexed(state, decodeKeyName(open + 1), stamp);
+        state.current = findOrCreateIndexed(state, decodeKeyName(marks.open + 1), stamp);
+        state.nextVariable = 0;
         return;
     }
-    if (state.current == kNoRecord) return;
-    char* equals = strchr(line, '=');
-    if (equals == nullptr) return;
-    uint32_t index = variableIndex(line, static_cast<uint32_t>(equals - line));
+    if (state.current == kNoRecord || marks.equals == nullptr) return;
+    uint32_t index = lineVariableIndex(line, static_cast<uint32_t>(marks.equals - line), state);
     if (index == 0) return;
+    state.nextVariable = index;
     int16_t* values = isRec[state.current].values;
-    if (values != nullptr) values[index - 1] = static_cast<int16_t>(parseSigned32(equals + 1));
+    if (values != nullptr) values[index - 1] = static_cast<int16_t>(parseSigned32(marks.equals + 1));
 }
 
 // Puts every record already in the table into the load's index.
@@ -236,12 +285,11 @@ void writeHeader(Writer& out, const StatRecord& record) {
     out.commit(static_cast<size_t>(p - start));
 }
 
-// "name=value\n"
-void writeValue(Writer& out, const StatVariable& variable, int16_t value) {
+// "name=value\n", for a variable whose name is `length` characters long.
+void writeValue(Writer& out, const StatVariable& variable, uint32_t length, int16_t value) {
     char* p = out.reserve(Writer::kRoom);
     char* start = p;
-    size_t length = strnlen(variable.name, kVariableNameMax);
-    memcpy(p, variable.name, length);
+    memcpy(p, variable.name, sizeof variable.name);  // the whole entry: one fixed-size copy
     p += length;
     *p++ = '=';
     p += formatInt16(value, p);
@@ -249,17 +297,27 @@ void writeValue(Writer& out, const StatVariable& variable, int16_t value) {
     out.commit(static_cast<size_t>(p - start));
 }
 
+// Every variable's name length, for the length of one save; null when there is no memory.
+uint8_t* variableNameLengths() {
+    auto* lengths = static_cast<uint8_t*>(malloc(nbrVar + 1u));
+    if (lengths == nullptr) return nullptr;
+    for (uint32_t v = 0; v < nbrVar; ++v) lengths[v] = static_cast<uint8_t>(strnlen(isVar[v].name, kVariableNameMax));
+    return lengths;
+}
+
 // Writes every record's section; false on any error.
 bool writeRecords(int fd) {
     Writer out(fd);
-    if (!out.ok()) return false;
-    for (uint32_t r = 0; r < nbrRec; ++r) {
+    uint8_t* lengths = variableNameLengths();
+    bool ok = out.ok() && lengths != nullptr;
+    for (uint32_t r = 0; ok && r < nbrRec; ++r) {
         const StatRecord& record = isRec[r];
         writeHeader(out, record);
         for (uint32_t v = 0; v < nbrVar; ++v)
-            writeValue(out, isVar[v], record.values != nullptr ? record.values[v] : 0);
+            writeValue(out, isVar[v], lengths[v], record.values != nullptr ? record.values[v] : 0);
     }
-    return out.flush();
+    free(lengths);
+    return ok && out.flush();
 }
 
 // Flushes the directory holding the data file, so that a rename in it is durable.
@@ -324,6 +382,7 @@ LoadResult loadStats() {
     backupPending = fd.ok() || errno != ENOENT;
     if (!fd.ok()) return backupPending ? LoadResult::kUnreadable : LoadResult::kMissing;
     LoadState state;
+    state.uniqueNames = variableNamesUnique();
     indexExisting(state);
     LineReader reader(fd.get());
     size_t length;

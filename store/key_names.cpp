@@ -3,13 +3,28 @@
 
 namespace store {
 
-// The digit value of `c` in either case, or -1 when it is not a digit letter.
-static int digitValue(char c) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    for (int d = 0; d < static_cast<int>(kKeyBase); ++d)
-        if (kKeyDigits[d] == c) return d;
-    return -1;
-}
+namespace {
+
+constexpr int8_t kNotDigit = -1;
+
+// The digit value of every byte, in either case, or kNotDigit.
+struct DigitTable {
+    int8_t value[256];
+    constexpr DigitTable() : value() {
+        for (int c = 0; c < 256; ++c) value[c] = kNotDigit;
+        for (int d = 0; d < static_cast<int>(kKeyBase); ++d) {
+            unsigned char upper = static_cast<unsigned char>(kKeyDigits[d]);
+            value[upper] = static_cast<int8_t>(d);
+            value[upper - 'A' + 'a'] = static_cast<int8_t>(d);
+        }
+    }
+};
+
+constexpr DigitTable kDigitTable;
+
+int digitValue(char c) { return kDigitTable.value[static_cast<unsigned char>(c)]; }
+
+}  // namespace
 
 uint32_t encodeKeyName(uint32_t key, char* out) {
     if (out == nullptr) return 0;

@@ -48,14 +48,10 @@ uint32_t formatInt16(int16_t value, char* out) {
     int32_t v = value;
     if (v < 0) out[length++] = '-';
     uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
-    char digits[5];
-    uint32_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    while (count != 0) out[length++] = digits[--count];
-    return length;
+    uint32_t digits = magnitude >= 10000 ? 5 : magnitude >= 1000 ? 4 : magnitude >= 100 ? 3 : magnitude >= 10 ? 2 : 1;
+    for (uint32_t i = length + digits; i-- > length; magnitude /= 10)
+        out[i] = static_cast<char>('0' + magnitude % 10);
+    return length + digits;
 }
 
 void formatStamp(uint32_t value, char* out) {
