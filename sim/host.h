@@ -18,6 +18,7 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -108,6 +109,10 @@ class Host {
     // ---- Rooms and users -----------------------------------------------------------------
     void* addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layout = {});
     void* addRoom(int16_t id, const std::vector<std::string>& spotNames);
+    // As above, for a braced list of names, which would otherwise also read as a range of Spots.
+    void* addRoom(int16_t id, std::initializer_list<std::string> spotNames) {
+        return addRoom(id, std::vector<std::string>(spotNames));
+    }
     void* room(int16_t id) const;
     void* spot(void* room, int16_t spotId) const;
     int16_t spotState(int16_t roomId, int16_t spotId) const;

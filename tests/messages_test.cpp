@@ -17,14 +17,10 @@ constexpr int16_t kPreset = 5;       // a state the plug-in never writes in thes
 
 class MessagesTest : public PluginTest {
   protected:
-    // A room with spots named `names`, ids 1 up. (Two plain names would also read as an
-    // iterator pair to the host's overload taking spots.)
-    void* addRoom(int16_t id, const std::vector<std::string>& names) { return host.addRoom(id, names); }
-
     void SetUp() override {
         PluginTest::SetUp();
         start({"gold", "score"});  // score is variable 1, gold variable 2
-        addRoom(kStoreRoom, {"SetStats-score", "SetStats-gold"});
+        host.addRoom(kStoreRoom, {"SetStats-score", "SetStats-gold"});
     }
 
     // Moves `user` into the store room and stores its two values there.
@@ -89,8 +85,8 @@ class MessagesTest : public PluginTest {
 // ---- Fills ------------------------------------------------------------------------------
 
 TEST_F(MessagesTest, StoredValueShowsOnGetSpotsOfAnotherRoom) {
-    addRoom(1, {"SetStats-score"});
-    addRoom(2, {"GetStats-score", "SetStats-score", "SetStats-gold", "GetStats-gold"});
+    host.addRoom(1, {"SetStats-score"});
+    host.addRoom(2, {"GetStats-score", "SetStats-score", "SetStats-gold", "GetStats-gold"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     ASSERT_TRUE(host.logon(alice, 1));
     ASSERT_TRUE(host.changeSpot(alice, 1, 1, 7));
@@ -102,7 +98,7 @@ TEST_F(MessagesTest, StoredValueShowsOnGetSpotsOfAnotherRoom) {
 }
 
 TEST_F(MessagesTest, EachFillOverwritesTheRoomWithTheLatestUsersValues) {
-    addRoom(2, {"GetStats-score", "GetStats-gold", "SetStats-score"});
+    host.addRoom(2, {"GetStats-score", "GetStats-gold", "SetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     void* bob = host.addUser(0x00020000, 0x00000002);
     void* carol = host.addUser(0x00030000, 0x00000003);  // never stores anything
@@ -122,8 +118,8 @@ TEST_F(MessagesTest, EachFillOverwritesTheRoomWithTheLatestUsersValues) {
 }
 
 TEST_F(MessagesTest, LogonFillsTheContextsRoomForTheWordsInTheLogonBody) {
-    void* room2 = addRoom(2, {"GetStats-score"});
-    addRoom(3, {"GetStats-score"});
+    void* room2 = host.addRoom(2, {"GetStats-score"});
+    host.addRoom(3, {"GetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
     // The context's user has other words and is in room 3: neither is read for a logon.
@@ -137,8 +133,8 @@ TEST_F(MessagesTest, LogonFillsTheContextsRoomForTheWordsInTheLogonBody) {
 }
 
 TEST_F(MessagesTest, RoomEntryFillsTheDestinationForTheSendersRecord) {
-    addRoom(2, {"GetStats-score"});
-    addRoom(3, {"GetStats-score"});
+    host.addRoom(2, {"GetStats-score"});
+    host.addRoom(3, {"GetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
     ASSERT_TRUE(host.enterRoom(alice, 3));
@@ -151,7 +147,7 @@ TEST_F(MessagesTest, RoomEntryFillsTheDestinationForTheSendersRecord) {
 }
 
 TEST_F(MessagesTest, FillsNeitherCreateNorStampRecords) {
-    addRoom(2, {"GetStats-score", "SetStats-score"});
+    host.addRoom(2, {"GetStats-score", "SetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     void* bob = host.addUser(0x00020000, 0x00000002);
     storeValues(alice, 7, 0);
@@ -261,9 +257,9 @@ TEST_F(MessagesTest, NegativeArrayAndNameOffsetsAreSignExtended) {
 // ---- Spot-state changes -----------------------------------------------------------------
 
 TEST_F(MessagesTest, SpotChangesAreStoredPassedOrDropped) {
-    addRoom(1, {"SetStats-score", "SetStats-gold", "GetStats-score", "GetStats-nothing", "getstats-score",
+    host.addRoom(1, {"SetStats-score", "SetStats-gold", "GetStats-score", "GetStats-nothing", "getstats-score",
                      "setstats-score", "SetStats-Score", "SetStats-", "Door"});
-    addRoom(2, {"SetStats-score", "Door"});
+    host.addRoom(2, {"SetStats-score", "Door"});
     enum Record { kNone, kEmpty, kScore, kGold };  // the record the change leaves, and what it holds
     const struct {
         int16_t room;
@@ -301,7 +297,7 @@ TEST_F(MessagesTest, SpotChangesAreStoredPassedOrDropped) {
 }
 
 TEST_F(MessagesTest, ValuesKeepTheirSixteenBits) {
-    addRoom(1, {"GetStats-score"});
+    host.addRoom(1, {"GetStats-score"});
     uint32_t wordA = 0x00100000;
     for (int16_t state : {int16_t{-1}, int16_t{-32768}, int16_t{32767}, int16_t{0x1234}, int16_t{-0x1234}}) {
         SCOPED_TRACE(state);
@@ -328,7 +324,7 @@ TEST_F(MessagesTest, NegativeRoomAndSpotIdsAreSignExtended) {
 // ---- Keys -------------------------------------------------------------------------------
 
 TEST_F(MessagesTest, UserKeyIsWordAXorWordB) {
-    addRoom(1, {"GetStats-score"});
+    host.addRoom(1, {"GetStats-score"});
     void* alice = host.addUser(0x12345678, 0x0F0F0F0F);
     storeValues(alice, 7, 0);
     ASSERT_EQ(host.plugin().recordCount(), 1u);
@@ -344,7 +340,7 @@ TEST_F(MessagesTest, UserKeyIsWordAXorWordB) {
 }
 
 TEST_F(MessagesTest, KeysOfAThousandOrLessAreNeverRecorded) {
-    addRoom(1, {"SetStats-score", "GetStats-score"});
+    host.addRoom(1, {"SetStats-score", "GetStats-score"});
     const struct {
         uint32_t wordA, wordB;
         bool recorded;
@@ -372,7 +368,7 @@ TEST_F(MessagesTest, KeysOfAThousandOrLessAreNeverRecorded) {
 // ---- Everything else passes --------------------------------------------------------------
 
 TEST_F(MessagesTest, UnknownRoomsAndSpotsPassWithNothingWritten) {
-    addRoom(1, {"GetStats-score", "SetStats-score"});
+    host.addRoom(1, {"GetStats-score", "SetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
     ASSERT_TRUE(host.enterRoom(alice, 1));
@@ -388,7 +384,7 @@ TEST_F(MessagesTest, UnknownRoomsAndSpotsPassWithNothingWritten) {
 }
 
 TEST_F(MessagesTest, OtherEventCodesPassUntouched) {
-    void* room = addRoom(1, {"GetStats-score"});
+    void* room = host.addRoom(1, {"GetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
     ASSERT_TRUE(host.enterRoom(alice, 1));
@@ -408,7 +404,7 @@ TEST_F(MessagesTest, OtherEventCodesPassUntouched) {
 }
 
 TEST_F(MessagesTest, NullContextUserOrMessagePassesWithNothingWritten) {
-    void* room = addRoom(1, {"GetStats-score", "SetStats-score"});
+    void* room = host.addRoom(1, {"GetStats-score", "SetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
     ASSERT_TRUE(host.enterRoom(alice, 1));
