@@ -332,6 +332,8 @@ void Host::failReallocAfter(uint64_t successes) { reallocFailIn = static_cast<in
 
 bool Host::reallocFaultsSupported() { return hostsimReallocFaultsSupported(); }
 
+bool Host::faultPending() const { return newPtrFailIn_ >= 0 || reallocFailIn >= 0; }
+
 void Host::clearFaults() {
     newPtrFailIn_ = -1;
     reallocFailIn = -1;

@@ -140,6 +140,8 @@ class Host {
     // Only where reallocFaultsSupported().
     static void failReallocAfter(uint64_t successes);
     static bool reallocFaultsSupported();
+    // Whether a fault set up with failNewPtrClearAfter or failReallocAfter has yet to happen.
+    bool faultPending() const;
     void clearFaults();
 
     // Arena memory for a host record of `size` bytes.
