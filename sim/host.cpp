@@ -92,7 +92,7 @@ void Host::shutdown() {
         InPlugin guard;
         plugin_.shutdown(nullptr);
     }
-    for (TimerRequest& request : timers_) request.fired = true;
+    for (; firstUnfired_ < timers_.size(); ++firstUnfired_) timers_[firstUnfired_].fired = true;
 }
 
 bool Host::restart(std::string* error) {
@@ -119,11 +119,12 @@ void Host::fire(TimerRequest& request) {
 
 int Host::fireDueTimers() {
     int fired = 0;
-    for (size_t i = 0; i < timers_.size(); ++i) {  // a firing may add requests
+    for (size_t i = firstUnfired_; i < timers_.size(); ++i) {  // a firing may add requests
         if (timers_[i].fired || timers_[i].due > now_) continue;
         fire(timers_[i]);
         ++fired;
     }
+    while (firstUnfired_ < timers_.size() && timers_[firstUnfired_].fired) ++firstUnfired_;
     return fired;
 }
 
@@ -132,8 +133,8 @@ void Host::advance(uint64_t seconds) {
     for (;;) {
         fireDueTimers();
         uint64_t next = UINT64_MAX;
-        for (const TimerRequest& request : timers_)
-            if (!request.fired) next = std::min(next, request.due);
+        for (size_t i = firstUnfired_; i < timers_.size(); ++i)
+            if (!timers_[i].fired) next = std::min(next, timers_[i].due);
         if (next > end) break;
         now_ = next;
     }
@@ -331,6 +332,8 @@ void Host::disposePtr(void* block) {
 void Host::failReallocAfter(uint64_t successes) { reallocFailIn = static_cast<int64_t>(successes); }
 
 bool Host::reallocFaultsSupported() { return hostsimReallocFaultsSupported(); }
+
+bool Host::faultPending() const { return newPtrFailIn_ >= 0 || reallocFailIn >= 0; }
 
 void Host::clearFaults() {
     newPtrFailIn_ = -1;

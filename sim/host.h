@@ -145,6 +145,8 @@ class Host {
     // Only where reallocFaultsSupported().
     static void failReallocAfter(uint64_t successes);
     static bool reallocFaultsSupported();
+    // Whether a fault set up with failNewPtrClearAfter or failReallocAfter has yet to happen.
+    bool faultPending() const;
     void clearFaults();
 
     // Arena memory for a host record of `size` bytes.
@@ -174,6 +176,7 @@ class Host {
     bool running_ = false;  // started and not yet shut down
     uint64_t now_ = kDefaultClock;
     std::vector<TimerRequest> timers_;
+    size_t firstUnfired_ = 0;  // every request before it has fired, so long runs stay fast
     std::vector<std::string> log_;
     std::map<int16_t, RoomInfo> rooms_;
     MemoryCounts memory_;
