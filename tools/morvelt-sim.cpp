@@ -17,7 +17,7 @@
 #include "sim/host.h"
 #include "store/data_file.h"
 #include "tools/clock_text.h"
-#include "tools/inspect.h"
+#include "tools/datafile_report.h"
 #include "tools/run_folder.h"
 #include "tools/script.h"
 #include "tools/session.h"

@@ -1,5 +1,5 @@
 // Inspecting a data file.
-#include "tools/inspect.h"
+#include "tools/datafile_report.h"
 
 #include <string.h>
 
