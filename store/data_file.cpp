@@ -193,7 +193,7 @@ uint32_t findOrCreateIndexed(LoadState& state, uint32_t key, uint32_t stamp) {
     if (key <= kKeyFloor) return kNoRecord;
     uint32_t position = state.index.find(key);
     if (position != UINT32_MAX) {
-        isRec[position].stamp = stamp != 0 ? stamp : presentTime();
+        stampRecord(isRec[position], stamp);
         return position;
     }
     if (createRecord(key, stamp) == nullptr) return kNoRecord;

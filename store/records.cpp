@@ -14,6 +14,8 @@ namespace store {
 
 uint32_t presentTime() { return static_cast<uint32_t>(time(nullptr)); }
 
+void stampRecord(StatRecord& record, uint32_t stamp) { record.stamp = stamp != 0 ? stamp : presentTime(); }
+
 StatRecord* findRecord(uint32_t key) {
     if (isRec == nullptr || key <= kKeyFloor) return nullptr;
     for (uint32_t i = 0; i < nbrRec; ++i)
@@ -33,7 +35,7 @@ StatRecord* createRecord(uint32_t key, uint32_t stamp) {
     isRec = static_cast<StatRecord*>(grown);
     StatRecord* record = &isRec[nbrRec++];
     record->key = key;
-    record->stamp = stamp != 0 ? stamp : presentTime();
+    stampRecord(*record, stamp);
     record->values = values;
     return record;
 }
@@ -41,7 +43,7 @@ StatRecord* createRecord(uint32_t key, uint32_t stamp) {
 StatRecord* findOrCreateRecord(uint32_t key, uint32_t stamp) {
     StatRecord* record = findRecord(key);
     if (record == nullptr) return createRecord(key, stamp);
-    record->stamp = stamp != 0 ? stamp : presentTime();
+    stampRecord(*record, stamp);
     return record;
 }
 

@@ -23,6 +23,9 @@ constexpr uint32_t kAgeLimit = 432000;   // five days, in seconds
 // The present time as a stamp: the C library's time, cut to its low 32 bits.
 uint32_t presentTime();
 
+// Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0.
+void stampRecord(StatRecord& record, uint32_t stamp);
+
 // The record with `key`, or null. Never creates, never stamps.
 StatRecord* findRecord(uint32_t key);
 
