@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/file_status.h"
 #include "store/key_index.h"
 #include "store/key_names.h"
 #include "store/numbers.h"
@@ -363,8 +364,8 @@ bool keepBackup() {
 
 // Gives the new file the permission bits of the file it replaces, if there is one.
 void keepMode(int fd) {
-    struct stat found;
-    if (::stat(kDataPath, &found) == 0) ::fchmod(fd, found.st_mode & 07777);
+    FileStatus found;
+    if (statPath(kDataPath, &found) == 0) ::fchmod(fd, found.st_mode & 07777);
 }
 
 // Writes the tables to kTempPath, flushed to disk; false on any error.

@@ -1,0 +1,28 @@
+// File status within the plug-in's C library baseline.
+#include "store/file_status.h"
+
+#if defined(__i386__)
+extern "C" {
+// The 2.2-era entry points behind stat64, lstat64 and fstat64; `version` names the layout of
+// struct stat64 the caller passes.
+int __xstat64(int version, const char* path, struct stat64* status);
+int __lxstat64(int version, const char* path, struct stat64* status);
+int __fxstat64(int version, int fd, struct stat64* status);
+}
+#endif
+
+namespace store {
+
+#if defined(__i386__)
+constexpr int kStatVersion = 3;  // _STAT_VER_LINUX on i386: the kernel's struct stat64
+
+int statPath(const char* path, FileStatus* status) { return __xstat64(kStatVersion, path, status); }
+int statLink(const char* path, FileStatus* status) { return __lxstat64(kStatVersion, path, status); }
+int statDescriptor(int fd, FileStatus* status) { return __fxstat64(kStatVersion, fd, status); }
+#else
+int statPath(const char* path, FileStatus* status) { return ::stat(path, status); }
+int statLink(const char* path, FileStatus* status) { return ::lstat(path, status); }
+int statDescriptor(int fd, FileStatus* status) { return ::fstat(fd, status); }
+#endif
+
+}  // namespace store

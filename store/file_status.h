@@ -1,0 +1,27 @@
+// File status within the plug-in's C library baseline (GLIBC_2.3). Debian's headers bind
+// stat, fstat and lstat to GLIBC_2.33 symbols; a 32-bit build calls the 2.2-era __xstat64
+// family instead, which every 32-bit glibc still exports. Native builds (tests, benchmarks,
+// fuzzers) use the plain calls. Every function returns 0 or -1 with errno set, as the C
+// library's own.
+#pragma once
+
+#include <sys/stat.h>
+
+namespace store {
+
+#if defined(__i386__)
+using FileStatus = struct stat64;
+#else
+using FileStatus = struct stat;
+#endif
+
+// The status of the file at `path`, following symbolic links.
+int statPath(const char* path, FileStatus* status);
+
+// The status of `path` itself, not following a symbolic link.
+int statLink(const char* path, FileStatus* status);
+
+// The status of the open file `fd`.
+int statDescriptor(int fd, FileStatus* status);
+
+}  // namespace store
