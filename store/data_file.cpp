@@ -12,6 +12,7 @@
 #include "store/file_status.h"
 #include "store/key_index.h"
 #include "store/key_names.h"
+#include "store/load_notes.h"
 #include "store/numbers.h"
 #include "store/records.h"
 #include "store/variables.h"
@@ -209,16 +210,28 @@ void handleLine(char* line, LoadState& state) {
     if (marks.close != nullptr) {
         const char* colon = strchr(marks.open + 1, ':');
         uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
-        state.current = findOrCreateIndexed(state, decodeKeyName(marks.open + 1), stamp);
+        uint32_t key = decodeKeyName(marks.open + 1);
+        uint32_t records = nbrRec;
+        state.current = findOrCreateIndexed(state, key, stamp);
         state.nextVariable = 0;
+        noteLine({LineReading::kHeader, line, colon == nullptr ? nullptr : colon + 1, key, stamp,
+                  state.current != kNoRecord, nbrRec != records});
         return;
     }
-    if (state.current == kNoRecord || marks.equals == nullptr) return;
+    if (state.current == kNoRecord || marks.equals == nullptr) {
+        noteLine({state.current == kNoRecord ? LineReading::kNoRecord : LineReading::kNotAValueLine, line, nullptr});
+        return;
+    }
     uint32_t index = lineVariableIndex(line, static_cast<uint32_t>(marks.equals - line), state);
-    if (index == 0) return;
+    if (index == 0) {
+        noteLine({LineReading::kUnknownVariable, line, marks.equals + 1});
+        return;
+    }
     state.nextVariable = index;
+    int32_t read = parseSigned32(marks.equals + 1);
     int16_t* values = isRec[state.current].values;
-    if (values != nullptr) values[index - 1] = static_cast<int16_t>(parseSigned32(marks.equals + 1));
+    if (values != nullptr) values[index - 1] = static_cast<int16_t>(read);
+    noteLine({LineReading::kValue, line, marks.equals + 1, 0, 0, false, false, index, read});
 }
 
 // Puts every record already in the table into the load's index.
