@@ -4,11 +4,14 @@
 // arguments (last argument first, so the last one gets index 1), reads the data file and asks
 // for the first timer event at once. Each timer event drops stale records, rewrites the data
 // file and asks for the next event. Shutdown does that work once more and gives back all memory.
+// From start-up to shutdown the plug-in holds a shared lock on the data folder, the sign to
+// tools that a host is running.
 #include <stdint.h>
 
 #include "host/api.h"
 #include "host/export.h"
 #include "store/data_file.h"
+#include "store/folder_lock.h"
 #include "store/records.h"
 #include "store/variables.h"
 
@@ -40,6 +43,7 @@ void expireAndSave() {
 PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
     FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
     registerArguments(count, arguments);
+    store::holdDataFolder();
     store::loadStats();
     scheduleTimerEvent(handle, 0, kFirstTimerDelay);
     return handle;
@@ -57,5 +61,6 @@ PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
     isVar = nullptr;
     nbrVar = 0;
     store::resetBackupState();
+    store::releaseDataFolder();
     return nullptr;
 }

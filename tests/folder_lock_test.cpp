@@ -1,0 +1,89 @@
+// The lock that keeps an edit away from a running host: the plug-in holds a shared lock on its
+// data folder from start-up to shutdown, and the tool's exclusive request fails meanwhile.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/plugin_fixture.h"
+#include "tools/edit_lock.h"
+
+namespace {
+
+// Whether a new descriptor on the folder gets the lock `operation` (with LOCK_NB) at once.
+bool folderLockable(int operation) {
+    int fd = open("psdata", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool got = flock(fd, operation | LOCK_NB) == 0;
+    close(fd);
+    return got;
+}
+
+std::vector<std::string> folderEntries(const char* path) {
+    std::vector<std::string> names;
+    DIR* folder = opendir(path);
+    if (folder == nullptr) return names;
+    while (dirent* entry = readdir(folder))
+        if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using FolderLockTest = PluginTest;
+
+TEST_F(FolderLockTest, APluginHoldsTheFolderSharedFromStartUpToShutdown) {
+    EXPECT_TRUE(folderLockable(LOCK_EX));
+    start({"score"});
+    EXPECT_FALSE(folderLockable(LOCK_EX));
+    EXPECT_TRUE(folderLockable(LOCK_SH)) << "a second host in the folder must still start";
+    host.advance(0);
+    EXPECT_FALSE(folderLockable(LOCK_EX));
+    host.shutdown();
+    EXPECT_TRUE(folderLockable(LOCK_EX));
+}
+
+TEST_F(FolderLockTest, TheLockAddsNoFileToTheFolder) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    start({"score"});
+    host.advance(0);
+    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.bak"}));
+}
+
+TEST_F(FolderLockTest, AStartUpWithoutAFolderGoesOnWithoutTheLock) {
+    ASSERT_EQ(rmdir("psdata"), 0);
+    start({"score"});
+    host.advance(0);
+    EXPECT_EQ(host.timerRequests().size(), 2u);
+    host.shutdown();
+}
+
+TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
+    start({"score"});
+    host.advance(0);
+    {
+        simtool::EditLock lock;
+        std::string why;
+        EXPECT_EQ(lock.lock("psdata/morvelt.ini", &why), simtool::LockResult::kHostRunning);
+        EXPECT_EQ(why, "a running host holds its folder psdata (the plug-in locks it from start-up to shutdown)");
+    }
+    host.shutdown();
+    simtool::EditLock lock;
+    std::string why;
+    EXPECT_EQ(lock.lock("psdata/morvelt.ini", &why), simtool::LockResult::kLocked) << why;
+    EXPECT_FALSE(folderLockable(LOCK_SH)) << "the tool's lock is exclusive";
+}
+
+TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {
+    simtool::EditLock lock;
+    std::string why;
+    EXPECT_EQ(lock.lock("no-such-folder/morvelt.ini", &why), simtool::LockResult::kNotLockable);
+    EXPECT_EQ(why.find("cannot open its folder no-such-folder to lock it: "), 0u) << why;
+}
+
+}  // namespace
