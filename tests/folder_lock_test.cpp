@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "tests/plugin_fixture.h"
+#include "tools/edit.h"
 #include "tools/edit_lock.h"
 
 namespace {
@@ -77,6 +80,44 @@ TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
     std::string why;
     EXPECT_EQ(lock.lock("psdata/morvelt.ini", &why), simtool::LockResult::kLocked) << why;
     EXPECT_FALSE(folderLockable(LOCK_SH)) << "the tool's lock is exclusive";
+}
+
+// An edit of the running host's data file, as the tool's edit command runs it.
+int editScore(bool dryRun, std::string* output, std::string* error) {
+    simtool::EditRequest request;
+    request.file = "psdata/morvelt.ini";
+    request.variables = {"score"};
+    request.actions = {{1, {"set", "EIB", "score", "9"}}};
+    request.now = hostsim::Host::kDefaultClock;
+    request.dryRun = dryRun;
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    int status = simtool::runEdit(request, out, error);
+    fclose(out);
+    output->assign(text, size);
+    free(text);
+    return status;
+}
+
+TEST_F(FolderLockTest, EditIsRefusedBesideARunningPlugInAndChangesNothing) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    start({"score"});
+    host.advance(0);
+    for (bool dryRun : {false, true}) {
+        std::string output, error;
+        EXPECT_EQ(editScore(dryRun, &output, &error), simtool::kEditRefused);
+        EXPECT_EQ(error, "psdata/morvelt.ini: a running host holds its folder psdata (the plug-in locks it from "
+                         "start-up to shutdown): stop the host first; nothing was changed");
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+        EXPECT_FALSE(dir.exists("psdata/morvelt.ini.before-edit"));
+    }
+    host.shutdown();
+    std::string output, error;
+    EXPECT_EQ(editScore(true, &output, &error), simtool::kEditDone) << error;
+    EXPECT_NE(output.find("EIB (key 1001): score 1 -> 9"), std::string::npos) << output;
 }
 
 TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {

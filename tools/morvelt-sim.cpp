@@ -9,6 +9,7 @@
 //                                              what the plug-in makes of a data file
 //   morvelt-sim top morvelt.ini --vars gold score --by score
 //   morvelt-sim export morvelt.ini --vars gold score --format json
+//   morvelt-sim edit morvelt.ini --vars gold score -- set EIB score 12 drop 1002
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +23,7 @@
 #include "store/data_file.h"
 #include "tools/clock_text.h"
 #include "tools/datafile_report.h"
+#include "tools/edit.h"
 #include "tools/export.h"
 #include "tools/run_folder.h"
 #include "tools/script.h"
@@ -57,6 +59,7 @@ const char kMainFooter[] =
     "  morvelt-sim inspect psdata/morvelt.ini --vars gold lives score --now 2026-01-03\n"
     "  morvelt-sim top psdata/morvelt.ini --vars gold lives score --by score --count 3\n"
     "  morvelt-sim export psdata/morvelt.ini --vars gold lives score --format json\n"
+    "  morvelt-sim edit psdata/morvelt.ini --vars gold lives score -- set EIB score 12\n"
     "  morvelt-sim run --help                        a command's options and examples\n"
     "\n"
     "A session script, my-room.script:\n"
@@ -85,6 +88,10 @@ struct Options {
     std::string by;
     int count = 10;
     std::string format = "csv";
+    bool dryRun = false;
+    bool force = false;
+    std::vector<std::string> actions;  // edit: the words after "--"
+    bool actionsGiven = false;         // "--" was on the command line
 };
 
 int badInput(const std::string& message) {
@@ -176,6 +183,23 @@ int exportFile(const Options& options) {
     return kOk;
 }
 
+int edit(const Options& options) {
+    EditRequest request;
+    request.file = options.file;
+    request.variables = options.variables;
+    request.dryRun = options.dryRun;
+    request.force = options.force;
+    request.now = realNow();
+    if (!options.now.empty() && !parseDate(options.now, &request.now))
+        return badInput("--now " + options.now + ": expected a time such as 2026-01-01 or \"2026-01-01 12:00:00\"");
+    std::string error;
+    if (!parseEditActions(options.actions, &request.actions, &error)) return badInput("edit: " + error);
+    int status = runEdit(request, stdout, &error);
+    if (status == kEditBadInput) return badInput("edit: " + error);
+    if (status == kEditRefused) fprintf(stderr, "morvelt-sim: edit: %s\n", error.c_str());
+    return status;
+}
+
 // ---- The command line -------------------------------------------------------------------------
 
 CLI::App* addCommand(CLI::App& app, const char* name, const char* description, const char* examples) {
@@ -200,7 +224,7 @@ bool varsGiven(const CLI::App& command) {
 // Which commands take --dir: the others load the file in a temporary folder.
 bool takesDir(const CLI::App& app) { return app.got_subcommand("run") || app.got_subcommand("example"); }
 
-const char kCommands[] = "example, run, inspect, top, export or --help";
+const char kCommands[] = "example, run, inspect, top, export, edit or --help";
 
 // The message for a command line CLI11 refused, naming the command it was meant for.
 std::string parseErrorText(const CLI::App& app, const CLI::ParseError& e) {
@@ -218,6 +242,11 @@ std::string commandLineFault(const CLI::App& app, const Options& options) {
                              : "unknown command '" + extra[0] + "': expected " + kCommands;
     const std::string& name = chosen[0]->get_name();
     if (!extra.empty()) return name + ": unexpected argument '" + extra[0] + "' (see morvelt-sim " + name + " --help)";
+    if (name == "edit" && !options.actionsGiven)
+        return "edit: expected -- and the actions after it, such as: -- set EIB score 12";
+    if (name != "edit" && options.actionsGiven) return name + ": unexpected '--': only edit takes actions";
+    if (name == "edit" && app.count("--plugin") != 0)
+        return "--plugin: edit reads and writes with the plug-in's code built into the tool, not a library";
     if (!varsGiven(*chosen[0]))
         return name + ": expected --vars NAME..., the plug-in's variables in the host's order";
     if (!options.dir.empty() && !takesDir(app))
@@ -296,8 +325,43 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"csv", "json"}));
     exportCommand->add_option("--now", options.now, kNowHelp)->type_name("WHEN");
 
+    CLI::App* editCommand = addCommand(app, "edit", "safe changes to a stopped server's data file",
+        "Reads FILE with the plug-in's own code built into the tool (nothing expires), applies the\n"
+        "actions after -- in order, prints what changed, keeps the file as it was as FILE.before-edit\n"
+        "and writes it as the plug-in would. Refused (exit 1) while a host runs on the folder; bad\n"
+        "input (an unknown key or variable, a value outside -32768..32767) changes nothing (exit 2).\n"
+        "\n"
+        "Actions (KEY: a user key in decimal or a key name such as EIB):\n"
+        "  set KEY VAR VALUE        sets one value\n"
+        "  reset KEY VAR|all        sets one value, or all of the user's, to 0\n"
+        "  drop KEY                 forgets the user\n"
+        "  rename-var OLD NEW       OLD's values become NEW's, in OLD's place in the order\n"
+        "  drop-var VAR             forgets the variable in every user's section\n"
+        "  stamp KEY|all WHEN       sets the last change: now, a date or seconds since 1970; only\n"
+        "                           stamp changes stamps\n"
+        "\n"
+        "Examples:\n"
+        "  morvelt-sim edit psdata/morvelt.ini --vars gold lives score -- set EIB score 12\n"
+        "  morvelt-sim edit psdata/morvelt.ini --vars gold lives score --dry-run -- drop 1002 reset EIB all\n"
+        "  morvelt-sim edit psdata/morvelt.ini --vars gold lives score -- rename-var lives health\n"
+        "  morvelt-sim edit psdata/morvelt.ini --vars gold lives score -- stamp all now\n"
+        "      after more than five days down, on a copy of morvelt.ini.bak put back in its place\n");
+    addDataFileOptions(editCommand, options);
+    editCommand->add_flag("--dry-run", options.dryRun, "print what would change; write nothing");
+    editCommand->add_flag("--force", options.force, "edit even where the folder's lock cannot be asked for");
+    editCommand->add_option("--now", options.now, "what the WHEN now means (default: the clock)")->type_name("WHEN");
+
+    // The words after "--" are edit's actions: a value such as -5 must not read as an option.
+    int given = argc;
+    for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--") == 0) {
+            given = i;
+            options.actionsGiven = true;
+            options.actions.assign(argv + i + 1, argv + argc);
+            break;
+        }
     try {
-        app.parse(argc, argv);
+        app.parse(given, argv);
     } catch (const CLI::CallForHelp&) {
         printf("%s", app.help().c_str());
         return kOk;
@@ -311,5 +375,6 @@ int main(int argc, char** argv) {
     if (*inspectCommand) return inspect(options);
     if (*topCommand) return top(options);
     if (*exportCommand) return exportFile(options);
+    if (*editCommand) return edit(options);
     return kBadInput;
 }

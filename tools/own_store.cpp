@@ -20,7 +20,11 @@ void noteLine(const LineNote& note) {
 
 namespace simtool {
 
-OwnStore::OwnStore(uint64_t now) { host_.setNow(now); }
+OwnStore::OwnStore(uint64_t now) {
+    if (hostsim::Host::current() == nullptr) ownHost_.reset(new hostsim::Host());
+    host_ = hostsim::Host::current();
+    host_->setNow(now);
+}
 
 OwnStore::~OwnStore() {
     store::disposeRecords();

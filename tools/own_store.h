@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,8 @@ namespace simtool {
 using LineListener = std::function<void(const store::LineNote&)>;
 
 // The tool's tables for the length of one use. Their blocks come from a simulated host's
-// allocator and the reader's present time is that host's clock, as in the plug-in. Only one
-// OwnStore (or other simulated host) exists at a time.
+// allocator and the reader's present time is that host's clock, as in the plug-in: the host
+// that exists already (a test's), or one of the OwnStore's own. One OwnStore exists at a time.
 class OwnStore {
   public:
     explicit OwnStore(uint64_t now);
@@ -43,7 +44,8 @@ class OwnStore {
     uint32_t recordCount() const;
 
   private:
-    hostsim::Host host_;
+    std::unique_ptr<hostsim::Host> ownHost_;  // when no host existed before
+    hostsim::Host* host_;
 };
 
 }  // namespace simtool
