@@ -1,8 +1,11 @@
 // The host simulator.
 #include "sim/host.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -27,9 +30,26 @@ void writeU16(void* record, size_t offset, uint16_t v) { memcpy(static_cast<char
 
 }  // namespace hostsim
 
-extern "C" unsigned long long hostsimClock() {
+extern "C" long hostsimTime() {
     hostsim::Host* host = hostsim::Host::current();
-    return host == nullptr ? hostsim::Host::kDefaultClock : host->now();
+    return host == nullptr ? static_cast<long>(hostsim::Host::kDefaultClock) : host->libraryTime();
+}
+
+// The kernel's clock call with 64-bit seconds on this architecture.
+#if defined(SYS_clock_gettime64)
+constexpr long kClockCall64 = SYS_clock_gettime64;
+#else
+constexpr long kClockCall64 = SYS_clock_gettime;
+#endif
+
+extern "C" bool hostsimSystemCall(long number, long first, long second, long* result) {
+    hostsim::Host* host = hostsim::Host::current();
+    if (host == nullptr || number != kClockCall64 || first != CLOCK_REALTIME) return false;
+    int64_t seconds = host->kernelTime();
+    int64_t kernelTimespec[2] = {seconds, 0};
+    memcpy(reinterpret_cast<void*>(second), kernelTimespec, sizeof kernelTimespec);
+    *result = 0;
+    return true;
 }
 
 extern "C" bool hostsimReallocShouldFail() {
@@ -139,6 +159,21 @@ void Host::advance(uint64_t seconds) {
         now_ = next;
     }
     now_ = end;
+}
+
+long Host::libraryTime() {
+    ++clockCalls_.time;
+    if (clockLibrary_ == ClockLibrary::Overflow && now_ > INT32_MAX) {
+        ++clockCalls_.overflows;
+        errno = EOVERFLOW;
+        return -1;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(now_));
+}
+
+int64_t Host::kernelTime() {
+    ++clockCalls_.kernel;
+    return static_cast<int64_t>(now_);
 }
 
 // ---- Rooms and users ----------------------------------------------------------------------
