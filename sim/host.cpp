@@ -2,6 +2,7 @@
 #include "sim/host.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/syscall.h>
@@ -25,6 +26,18 @@ constexpr size_t kSpotIdField = 0;        // the simulator's own field in a spot
 
 void writeU32(void* record, size_t offset, uint32_t v) { memcpy(static_cast<char*>(record) + offset, &v, 4); }
 void writeU16(void* record, size_t offset, uint16_t v) { memcpy(static_cast<char*>(record) + offset, &v, 2); }
+
+// The data block address a room record gives, for a block based at `base` whose spot array and
+// first name lie at `arrayRel` and `firstNameRel` from it.
+uint32_t recordedBase(DataBase kind, const char* base, long arrayRel, long firstNameRel) {
+    switch (kind) {
+        case DataBase::Null: return 0;
+        case DataBase::SpotArrayAtNull: return static_cast<uint32_t>(-arrayRel);
+        case DataBase::NameAtNull: return static_cast<uint32_t>(-firstNameRel);
+        case DataBase::Block: break;
+    }
+    return Arena::address32(base);
+}
 
 }  // namespace
 
@@ -199,12 +212,13 @@ void* Host::addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layou
     long low = std::min({arrayRel, namesRel, 0L});
     long high = std::max({arrayRel + arrayBytes, namesRel + namesBytes, 1L});
     if (namesRel < INT16_MIN || namesRel + namesBytes > INT16_MAX || spots.size() > UINT16_MAX) return nullptr;
+    if (layout.base == DataBase::NameAtNull && spots.empty()) return nullptr;
 
     char* block = static_cast<char*>(arena_.allocate(static_cast<size_t>(high - low)));
     void* record = arena_.allocate(host::kRoomSize);
     if (block == nullptr || record == nullptr) return nullptr;
     char* base = block - low;
-    RoomInfo info{record, base, {}};
+    RoomInfo info{record, base, {}, layout.base != DataBase::SpotArrayAtNull};
     long nameRel = namesRel;
     for (size_t i = 0; i < spots.size(); ++i) {
         char* spot = base + arrayRel + static_cast<long>(i * host::kSpotSize);
@@ -217,7 +231,7 @@ void* Host::addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layou
         memcpy(stored + 1, spots[i].name.data(), spots[i].name.size());
         nameRel += 1 + static_cast<long>(spots[i].name.size());
     }
-    writeU32(record, host::kRoomDataBase, layout.nullData ? 0 : Arena::address32(base));
+    writeU32(record, host::kRoomDataBase, recordedBase(layout.base, base, arrayRel, namesRel));
     writeU16(record, host::kRoomSpotCount, static_cast<uint16_t>(spots.size()));
     host::writeS16(record, host::kRoomSpotArray, static_cast<int16_t>(arrayRel));
     rooms_[id] = info;
@@ -241,6 +255,7 @@ char* Host::spotAt(const RoomInfo& info, size_t position) const {
 void* Host::spot(void* room, int16_t spotId) const {
     for (const auto& entry : rooms_) {
         if (entry.second.record != room) continue;
+        if (!entry.second.spotsFound) return nullptr;
         const std::vector<int16_t>& ids = entry.second.spotIds;
         for (size_t i = 0; i < ids.size(); ++i)
             if (ids[i] == spotId) return spotAt(entry.second, i);
@@ -258,7 +273,10 @@ void Host::setSpotState(int16_t roomId, int16_t spotId, int16_t state) {
 }
 
 const char* Host::convertName(const void* stored) {
-    if (stored == nullptr) return nullptr;
+    if (stored == nullptr) {  // the host would read the name from there and crash
+        fprintf(stderr, "hostsim: CvtToCString was given a null name\n");
+        abort();
+    }
     auto* bytes = static_cast<const uint8_t*>(stored);
     if (bytes[0] == kUnconvertible) return nullptr;
     memcpy(nameBuffer_, bytes + 1, bytes[0]);

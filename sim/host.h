@@ -39,11 +39,22 @@ struct Spot {
     bool convertible = true;
 };
 
+// What a room record gives as its data block's address.
+enum class DataBase {
+    Block,            // the block's own
+    Null,             // null
+    SpotArrayAtNull,  // minus the spot array's offset, so the array's address is null; the
+                      // host then finds no spots in the room
+    NameAtNull,       // minus the first spot name's offset, so that name's address is null; the
+                      // host finds its spots where it laid them out, but the array's address
+                      // is wild: only spot changes suit such a room
+};
+
 // How a room's data block is laid out.
 struct RoomLayout {
-    int16_t spotArrayOffset = 16;  // may be negative: the data block's base then lies inside it
-    bool nullData = false;         // the room's data block address is null
-    bool namesBeforeBase = false;  // spot names lie before the base (negative name offsets)
+    int16_t spotArrayOffset = 16;      // may be negative: the data block's base then lies inside it
+    DataBase base = DataBase::Block;
+    bool namesBeforeBase = false;      // spot names lie before the base (negative name offsets)
 };
 
 // How the C library's 32-bit time() behaves once the clock passes 2^31 - 1 seconds
@@ -130,6 +141,7 @@ class Host {
     void writeLog(const std::string& line) { log_.push_back(line); }
 
     // ---- Rooms and users -----------------------------------------------------------------
+    // Null when the room cannot be laid out so (or `id` is taken).
     void* addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layout = {});
     void* addRoom(int16_t id, const std::vector<std::string>& spotNames);
     // As above, for a braced list of names, which would otherwise also read as a range of Spots.
@@ -178,8 +190,9 @@ class Host {
   private:
     struct RoomInfo {
         void* record;
-        char* base;                    // the data block, wherever the record's field points
+        char* base;                    // the data block's own base
         std::vector<int16_t> spotIds;  // by position in the spot array
+        bool spotsFound;               // whether the host finds the spots through the record
     };
     // A context and a message reused by the host's own messages, so long runs use no more
     // host memory.
