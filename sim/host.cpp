@@ -43,6 +43,7 @@ uint32_t recordedBase(DataBase kind, const char* base, long arrayRel, long first
 
 }  // namespace hostsim
 
+// What the interposed time() gives: the current Host's library time, or the default clock.
 extern "C" long hostsimTime() {
     hostsim::Host* host = hostsim::Host::current();
     return host == nullptr ? static_cast<long>(hostsim::Host::kDefaultClock) : host->libraryTime();
@@ -55,6 +56,8 @@ constexpr long kClockCall64 = SYS_clock_gettime64;
 constexpr long kClockCall64 = SYS_clock_gettime;
 #endif
 
+// Answers the interposed syscall() for the kernel's 64-bit real-time clock from the Host's clock;
+// false for every other call, which then goes to the kernel.
 extern "C" bool hostsimSystemCall(long number, long first, long second, long* result) {
     hostsim::Host* host = hostsim::Host::current();
     if (host == nullptr || number != kClockCall64 || first != CLOCK_REALTIME) return false;
