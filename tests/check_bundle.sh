@@ -24,6 +24,7 @@ tar -xzf "$archive" -C "$work/unpacked" || { echo "FAIL: cannot unpack $archive"
 [ "$(ls "$work/unpacked")" = "$name" ] || { echo "FAIL: the archive holds [$(ls "$work/unpacked" | tr '\n' ' ')], not the one folder $name"; exit 1; }
 dir="$work/unpacked/$name"
 cd "$dir" || exit 1
+dir=$(pwd -P)  # as the tool names it
 
 # The sums: every file but SHA256SUMS listed, and each one right.
 sha256sum --quiet -c SHA256SUMS || complain "sha256sum -c SHA256SUMS failed"
@@ -60,8 +61,9 @@ if [ $? -eq 126 ]; then
   command -v qemu-i386 >/dev/null || { echo "FAIL: this kernel cannot run i386 programs and qemu-i386 is missing"; exit 1; }
   run=(qemu-i386)
 fi
+IFS=. read -r major minor build <<<"$version"
 got=$("${run[@]}" ./morvelt-sim --version)
-[ "$got" = "morvelt-sim $version (plug-in v${version%%.*}.$(echo "$version" | cut -d. -f2) Build ${version##*.})" ] ||
+[ "$got" = "morvelt-sim $version (plug-in v$major.$minor Build $build)" ] ||
   complain "morvelt-sim --version says '$got', the bundle is $version"
 # The example, from inside the folder with and without --plugin, and from elsewhere: the tool
 # finds the plug-in beside itself, not in the current folder.
