@@ -148,21 +148,26 @@ bool toolFolder(std::string* folder) {
     return true;
 }
 
-// The absolute path of the plug-in: `given`, or without it the library beside the tool; absolute
-// so that a reload still finds it from another folder.
-bool pluginPath(const std::string& given, std::string* path) {
+// The absolute path of the plug-in library in the tool's own folder, as the release lays it out.
+bool pluginBesideTool(std::string* path) {
+    std::string folder;
+    if (!toolFolder(&folder)) return false;
+    std::string beside = folder + MORVELT_PLUGIN_FILE_NAME;
     char resolved[PATH_MAX];
-    if (!given.empty()) {
-        if (realpath(given.c_str(), resolved) == nullptr)
-            return fail("--plugin " + given + ": expected a plug-in library, but there is no such file");
-    } else {
-        std::string folder;
-        if (!toolFolder(&folder)) return false;
-        std::string beside = folder + MORVELT_PLUGIN_FILE_NAME;
-        if (realpath(beside.c_str(), resolved) == nullptr)
-            return fail("expected the plug-in library beside the tool, at " + beside +
-                        ", but there is no such file: give its path with --plugin LIBRARY");
-    }
+    if (realpath(beside.c_str(), resolved) == nullptr)
+        return fail("expected the plug-in library beside the tool, at " + beside +
+                    ", but there is no such file: give its path with --plugin LIBRARY");
+    *path = resolved;
+    return true;
+}
+
+// The absolute path of the plug-in, `given` or else the one beside the tool; absolute so that a
+// reload still finds it from another folder.
+bool pluginPath(const std::string& given, std::string* path) {
+    if (given.empty()) return pluginBesideTool(path);
+    char resolved[PATH_MAX];
+    if (realpath(given.c_str(), resolved) == nullptr)
+        return fail("--plugin " + given + ": expected a plug-in library, but there is no such file");
     *path = resolved;
     return true;
 }
