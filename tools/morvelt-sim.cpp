@@ -3,17 +3,21 @@
 // in a folder of its own, and reports what the plug-in did.
 //
 //   morvelt-sim example                       the bundled story, as a transcript
+//   morvelt-sim --version                     the release it belongs to
 //   morvelt-sim run session.script            replays a session script, checking its expectations
 //   morvelt-sim inspect morvelt.ini --vars gold score
 //                                              what the plug-in makes of a data file
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "example_script.h"
 #include "sim/host.h"
 #include "store/data_file.h"
 #include "tools/clock_text.h"
@@ -45,9 +49,10 @@ const char kUsage[] =
     "                             (the plug-in's arguments, in the host's order) and prints one row per\n"
     "                             user and every line the plug-in would ignore; FILE is only read\n"
     "  --help                     this text\n"
+    "  --version                  the version of the tool and of the plug-in released with it\n"
     "\n"
     "Options:\n"
-    "  --plugin LIBRARY           the plug-in to load (default: the one built with this tool)\n"
+    "  --plugin LIBRARY           the plug-in to load (default: " MORVELT_PLUGIN_FILE_NAME " in the tool's own folder)\n"
     "  --dir FOLDER               run in FOLDER (made if missing, kept afterwards; it must hold no\n"
     "                             psdata/morvelt.ini) instead of a temporary folder removed at the end\n"
     "  --now WHEN                 inspect: the present time, e.g. 2026-01-01 or \"2026-01-01 12:00:00\"\n"
@@ -80,7 +85,7 @@ struct Options {
     std::vector<std::string> operands;
     std::vector<std::string> variables;
     bool varsGiven = false;
-    std::string plugin = MORVELT_PLUGIN_PATH;
+    std::string plugin;  // "" for the one beside the tool
     std::string dir;
     std::string now;
 };
@@ -109,13 +114,17 @@ bool parseArguments(int argc, char** argv, Options* options) {
             options->command = "help";
             return true;
         }
+        if (a == "--version") {
+            options->command = "version";
+            return true;
+        }
         if (a == "--plugin" || a == "--dir" || a == "--now") {
             if (!value(a == "--plugin" ? &options->plugin : a == "--dir" ? &options->dir : &options->now)) return false;
         } else if (a == "--vars") {
             options->varsGiven = true;
             while (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0) options->variables.push_back(argv[++i]);
         } else if (a.compare(0, 1, "-") == 0) {
-            return fail("unknown option " + a + ": expected --plugin, --dir, --vars, --now or --help");
+            return fail("unknown option " + a + ": expected --plugin, --dir, --vars, --now, --help or --version");
         } else if (options->command.empty()) {
             options->command = a;
         } else {
@@ -126,8 +135,36 @@ bool parseArguments(int argc, char** argv, Options* options) {
     return true;
 }
 
-// The absolute path of the plug-in, so that a reload still finds it from another folder.
+// The folder this program's file lies in, with a trailing slash.
+bool toolFolder(std::string* folder) {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return fail(std::string("cannot find the tool's own folder through /proc/self/exe: ") + strerror(errno) +
+                    ": give the plug-in with --plugin LIBRARY");
+    self[length] = '\0';
+    *folder = self;
+    folder->erase(folder->rfind('/') + 1);
+    return true;
+}
+
+// The absolute path of the plug-in library in the tool's own folder, as the release lays it out.
+bool pluginBesideTool(std::string* path) {
+    std::string folder;
+    if (!toolFolder(&folder)) return false;
+    std::string beside = folder + MORVELT_PLUGIN_FILE_NAME;
+    char resolved[PATH_MAX];
+    if (realpath(beside.c_str(), resolved) == nullptr)
+        return fail("expected the plug-in library beside the tool, at " + beside +
+                    ", but there is no such file: give its path with --plugin LIBRARY");
+    *path = resolved;
+    return true;
+}
+
+// The absolute path of the plug-in, `given` or else the one beside the tool; absolute so that a
+// reload still finds it from another folder.
 bool pluginPath(const std::string& given, std::string* path) {
+    if (given.empty()) return pluginBesideTool(path);
     char resolved[PATH_MAX];
     if (realpath(given.c_str(), resolved) == nullptr)
         return fail("--plugin " + given + ": expected a plug-in library, but there is no such file");
@@ -141,10 +178,9 @@ bool loadPlugin(hostsim::Host& host, const std::string& path) {
     return fail("--plugin " + path + ": expected a library with the plug-in's entry points and globals: " + error);
 }
 
-int runScript(const std::string& scriptPath, const Options& options) {
-    Script script;
+// Replays a parsed script; `title` names it in the transcript.
+int replay(const Script& script, const std::string& title, const Options& options) {
     std::string error, plugin;
-    if (!parseScript(scriptPath, &script, &error)) return badInput(error);
     if (!pluginPath(options.plugin, &plugin)) return kBadInput;
 
     RunFolder folder;     // made first, left last: the plug-in's shutdown writes only there
@@ -153,7 +189,7 @@ int runScript(const std::string& scriptPath, const Options& options) {
     if (!folder.enter(options.dir, &error)) return badInput("--dir " + error);
     if (!script.dataFile.empty() && !copyFile(script.dataFile, store::kDataPath, &error)) return badInput(error);
 
-    printf("Replaying %s\n", scriptPath.c_str());
+    printf("Replaying %s\n", title.c_str());
     printf("plug-in: %s\n", plugin.c_str());
     printf("folder: %s\n", folder.temporary() ? "a temporary one, removed at the end" : (folder.path() + ", kept").c_str());
     if (!script.dataFile.empty()) printf("data file: a copy of %s\n", script.dataFile.c_str());
@@ -171,6 +207,21 @@ int runScript(const std::string& scriptPath, const Options& options) {
         printf("%s%d", i != 0 ? ", " : failed.size() == 1 ? " (line " : " (lines ", failed[i]);
     printf("%s\n", failed.empty() ? "" : ")");
     return failed.empty() ? kOk : kExpectationFailed;
+}
+
+int runScript(const std::string& path, const Options& options) {
+    Script script;
+    std::string error;
+    if (!parseScript(path, &script, &error)) return badInput(error);
+    return replay(script, path, options);
+}
+
+// The example script carried in the tool (the release also ships it as a file, to read and copy).
+int runExample(const Options& options) {
+    Script script;
+    std::string error;
+    if (!parseScriptText(kExampleScriptFileName, kExampleScript, &script, &error)) return badInput(error);
+    return replay(script, std::string("the bundled example, ") + kExampleScriptFileName, options);
 }
 
 int inspect(const Options& options) {
@@ -196,11 +247,16 @@ int main(int argc, char** argv) {
         printf("%s%s", kUsage, kScriptFormatHelp);
         return kOk;
     }
+    if (c == "version") {
+        printf("morvelt-sim %s (plug-in v%d.%d Build %d)\n", MORVELT_VERSION, MORVELT_VERSION_MAJOR,
+               MORVELT_VERSION_MINOR, MORVELT_VERSION_BUILD);
+        return kOk;
+    }
     if (c != "inspect" && !options.now.empty()) return badInput("--now is for inspect only");
     if (c != "inspect" && options.varsGiven) return badInput("--vars is for inspect only");
     if (c == "example") {
         if (!options.operands.empty()) return badInput("example: expected no operand");
-        return runScript(MORVELT_EXAMPLE_SCRIPT, options);
+        return runExample(options);
     }
     if (c == "run") {
         if (options.operands.size() != 1) return badInput("run: expected one script: run SCRIPT");
