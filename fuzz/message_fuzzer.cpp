@@ -46,7 +46,14 @@ std::vector<int16_t> makeRooms(FuzzedDataProvider& in, hostsim::Host& host) {
         hostsim::RoomLayout layout;
         layout.spotArrayOffset = in.ConsumeIntegralInRange<int16_t>(-600, 600);
         layout.namesBeforeBase = in.ConsumeBool();
-        layout.nullData = spots.empty() && in.ConsumeBool();  // a host gives no spots without data
+        // The data block's address: the block's own, wherever the offsets put it in the block,
+        // or one that puts the block or the spot array at null (a host gives no spots without
+        // data). A null name, which the simulator can only lay out with a wild array, is left
+        // to the message tests.
+        static const hostsim::DataBase kBases[] = {hostsim::DataBase::Block, hostsim::DataBase::Null,
+                                                   hostsim::DataBase::SpotArrayAtNull};
+        layout.base = kBases[in.ConsumeIntegralInRange(0, 2)];
+        if (layout.base == hostsim::DataBase::Null && !spots.empty()) layout.base = hostsim::DataBase::Block;
         if (host.addRoom(id, spots, layout) != nullptr) ids.push_back(id);
     }
     return ids;

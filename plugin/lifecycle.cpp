@@ -19,9 +19,10 @@ namespace {
 
 constexpr char kLogSource[] = "Morvelt";
 constexpr char kLogFormat[] = "v%d.%d Build %d: persistent per-user statistics for stats hotspots";
-constexpr int kVersionMajor = 0;
-constexpr int kVersionMinor = 1;
-constexpr int kVersionBuild = 2;
+// The project's version (major.minor.build), given by the build.
+constexpr int kVersionMajor = MORVELT_VERSION_MAJOR;
+constexpr int kVersionMinor = MORVELT_VERSION_MINOR;
+constexpr int kVersionBuild = MORVELT_VERSION_BUILD;
 
 constexpr int32_t kFirstTimerDelay = 0;
 constexpr int32_t kTimerDelay = 300;

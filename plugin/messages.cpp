@@ -32,11 +32,20 @@ uint32_t senderKey(const void* user) {
 // The address of a room's data block, or null.
 char* roomData(const void* room) { return static_cast<char*>(host::readAddress(room, host::kRoomDataBase)); }
 
-// The name of a spot of `room` as text, or null (also when the room has no data block).
+// The address `offset` bytes from a data block's base `data`, as the 32-bit host reckons it: the
+// sum wraps at 4 GiB, and is null where the two cancel out.
+char* dataAddress(const char* data, int16_t offset) {
+    uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data)) + static_cast<uint32_t>(offset);
+    return reinterpret_cast<char*>(static_cast<uintptr_t>(address));
+}
+
+// The name of a spot of `room` as text, or null (also when the room has no data block or the
+// name's address is null).
 const char* spotName(const void* room, const void* spot) {
     const char* data = roomData(room);
     if (data == nullptr) return nullptr;
-    return CvtToCString(data + host::readS16(spot, host::kSpotName));
+    const char* stored = dataAddress(data, host::readS16(spot, host::kSpotName));
+    return stored == nullptr ? nullptr : CvtToCString(stored);
 }
 
 // The value `record` holds for the variable named `variable`, or 0.
@@ -52,13 +61,14 @@ namespace plugin {
 
 // Sets the states of `room`'s "GetStats-" spots to the values of the user with `key` (0 where
 // there is none) and of its "SetStats-" spots to 0. Other spots, records and stamps are left as
-// they are.
+// they are, and so is a room whose data block or spot array address is null.
 void fillStatsSpots(void* room, uint32_t key) {
     if (room == nullptr) return;
     char* data = roomData(room);
     uint16_t count = host::readU16(room, host::kRoomSpotCount);
     if (data == nullptr || count == 0) return;
-    char* spots = data + host::readS16(room, host::kRoomSpotArray);
+    char* spots = dataAddress(data, host::readS16(room, host::kRoomSpotArray));
+    if (spots == nullptr) return;
     const StatRecord* record = store::findRecord(key);
     for (uint16_t i = 0; i < count; ++i) {
         char* spot = spots + i * host::kSpotSize;
@@ -95,22 +105,24 @@ void* captureSpotState(void* context, void* message, uint32_t key) {
 
 }  // namespace plugin
 
-// A message with no context, or whose context names no sender, passes with nothing written.
+// A message with no context passes with nothing written, and so do a room entry or spot change
+// whose context names no sender. A logon reads no sender: its key comes from its body, its room
+// from the context, and a host may send it before the user's record is filled in.
 PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message) {
     if (context == nullptr || message == nullptr) return message;
     const void* user = host::readAddress(context, host::kContextUser);
-    if (user == nullptr) return message;
     switch (host::readU32(message, host::kMessageEvent)) {
-        case host::kEventRoomEntry:
-            plugin::fillStatsSpots(GetRoom(host::readS16(message, host::kEntryRoomId)), senderKey(user));
-            return message;
         case host::kEventLogon:
             plugin::fillStatsSpots(
                 host::readAddress(context, host::kContextRoom),
                 host::userKey(host::readU32(message, host::kLogonWordA), host::readU32(message, host::kLogonWordB)));
             return message;
+        case host::kEventRoomEntry:
+            if (user != nullptr)
+                plugin::fillStatsSpots(GetRoom(host::readS16(message, host::kEntryRoomId)), senderKey(user));
+            return message;
         case host::kEventSpotState:
-            return plugin::captureSpotState(context, message, senderKey(user));
+            return user == nullptr ? message : plugin::captureSpotState(context, message, senderKey(user));
         default:
             return message;
     }

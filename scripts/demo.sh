@@ -18,6 +18,6 @@ run=()
 if grep -q '^MORVELT_NATIVE_I386:BOOL=OFF' build/i386/CMakeCache.txt; then
     run=("$(sed -n 's/^QEMU_I386:FILEPATH=//p' build/i386/CMakeCache.txt)")
 fi
-echo "== build/i386/tools/morvelt-sim example"
+echo "== build/i386/morvelt-sim example"
 echo
-"${run[@]}" build/i386/tools/morvelt-sim example
+"${run[@]}" build/i386/morvelt-sim example

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs every test: the i386 plug-in with its simulator and tests (under qemu-i386 where the
 # kernel cannot run i386 programs), then the same sources and tests natively with
-# AddressSanitizer, its leak checker and UndefinedBehaviorSanitizer; then each fuzzer for a
-# bounded time (MORVELT_FUZZ_SECONDS, default 60) and one smoke run of the benchmarks. It ends
-# with one line counting the tests of both presets.
+# AddressSanitizer, its leak checker and UndefinedBehaviorSanitizer; then the release bundle,
+# checked as an operator unpacks it and, from a clean checkout, packed again in a second clone
+# to show it is reproducible; then each fuzzer for a bounded time (MORVELT_FUZZ_SECONDS,
+# default 60) and one smoke run of the benchmarks. It ends with one line counting the tests of
+# both presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,6 +20,16 @@ for preset in i386 asan; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$jobs" | tee -a "$log"
 done
+
+echo "== bundle"
+bash scripts/package.sh
+archive="dist/$(basename build/package/morvelt-*-linux-i386.tar.gz)"
+bash tests/check_bundle.sh "$archive"
+if git rev-parse --git-dir >/dev/null 2>&1 && [ -z "$(git status --porcelain)" ]; then
+  bash scripts/check_reproducible.sh "$archive"
+else
+  echo "bundle: uncommitted changes: the reproducibility check needs a clean checkout, skipped"
+fi
 
 echo "== fuzz"
 bash fuzz/run.sh "${MORVELT_FUZZ_SECONDS:-60}"

@@ -1,8 +1,12 @@
 // The host simulator.
 #include "sim/host.h"
 
+#include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -23,13 +27,45 @@ constexpr size_t kSpotIdField = 0;        // the simulator's own field in a spot
 void writeU32(void* record, size_t offset, uint32_t v) { memcpy(static_cast<char*>(record) + offset, &v, 4); }
 void writeU16(void* record, size_t offset, uint16_t v) { memcpy(static_cast<char*>(record) + offset, &v, 2); }
 
+// The data block address a room record gives, for a block based at `base` whose spot array and
+// first name lie at `arrayRel` and `firstNameRel` from it.
+uint32_t recordedBase(DataBase kind, const char* base, long arrayRel, long firstNameRel) {
+    switch (kind) {
+        case DataBase::Null: return 0;
+        case DataBase::SpotArrayAtNull: return static_cast<uint32_t>(-arrayRel);
+        case DataBase::NameAtNull: return static_cast<uint32_t>(-firstNameRel);
+        case DataBase::Block: break;
+    }
+    return Arena::address32(base);
+}
+
 }  // namespace
 
 }  // namespace hostsim
 
-extern "C" unsigned long long hostsimClock() {
+// What the interposed time() gives: the current Host's library time, or the default clock.
+extern "C" long hostsimTime() {
     hostsim::Host* host = hostsim::Host::current();
-    return host == nullptr ? hostsim::Host::kDefaultClock : host->now();
+    return host == nullptr ? static_cast<long>(hostsim::Host::kDefaultClock) : host->libraryTime();
+}
+
+// The kernel's clock call with 64-bit seconds on this architecture.
+#if defined(SYS_clock_gettime64)
+constexpr long kClockCall64 = SYS_clock_gettime64;
+#else
+constexpr long kClockCall64 = SYS_clock_gettime;
+#endif
+
+// Answers the interposed syscall() for the kernel's 64-bit real-time clock from the Host's clock;
+// false for every other call, which then goes to the kernel.
+extern "C" bool hostsimSystemCall(long number, long first, long second, long* result) {
+    hostsim::Host* host = hostsim::Host::current();
+    if (host == nullptr || number != kClockCall64 || first != CLOCK_REALTIME) return false;
+    int64_t seconds = host->kernelTime();
+    int64_t kernelTimespec[2] = {seconds, 0};
+    memcpy(reinterpret_cast<void*>(second), kernelTimespec, sizeof kernelTimespec);
+    *result = 0;
+    return true;
 }
 
 extern "C" bool hostsimReallocShouldFail() {
@@ -141,6 +177,21 @@ void Host::advance(uint64_t seconds) {
     now_ = end;
 }
 
+long Host::libraryTime() {
+    ++clockCalls_.time;
+    if (clockLibrary_ == ClockLibrary::Overflow && now_ > INT32_MAX) {
+        ++clockCalls_.overflows;
+        errno = EOVERFLOW;
+        return -1;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(now_));
+}
+
+int64_t Host::kernelTime() {
+    ++clockCalls_.kernel;
+    return static_cast<int64_t>(now_);
+}
+
 // ---- Rooms and users ----------------------------------------------------------------------
 
 void* Host::hostMemory(size_t size) { return arena_.allocate(size); }
@@ -164,12 +215,13 @@ void* Host::addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layou
     long low = std::min({arrayRel, namesRel, 0L});
     long high = std::max({arrayRel + arrayBytes, namesRel + namesBytes, 1L});
     if (namesRel < INT16_MIN || namesRel + namesBytes > INT16_MAX || spots.size() > UINT16_MAX) return nullptr;
+    if (layout.base == DataBase::NameAtNull && spots.empty()) return nullptr;
 
     char* block = static_cast<char*>(arena_.allocate(static_cast<size_t>(high - low)));
     void* record = arena_.allocate(host::kRoomSize);
     if (block == nullptr || record == nullptr) return nullptr;
     char* base = block - low;
-    RoomInfo info{record, base, {}};
+    RoomInfo info{record, base, {}, layout.base != DataBase::SpotArrayAtNull};
     long nameRel = namesRel;
     for (size_t i = 0; i < spots.size(); ++i) {
         char* spot = base + arrayRel + static_cast<long>(i * host::kSpotSize);
@@ -182,7 +234,7 @@ void* Host::addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layou
         memcpy(stored + 1, spots[i].name.data(), spots[i].name.size());
         nameRel += 1 + static_cast<long>(spots[i].name.size());
     }
-    writeU32(record, host::kRoomDataBase, layout.nullData ? 0 : Arena::address32(base));
+    writeU32(record, host::kRoomDataBase, recordedBase(layout.base, base, arrayRel, namesRel));
     writeU16(record, host::kRoomSpotCount, static_cast<uint16_t>(spots.size()));
     host::writeS16(record, host::kRoomSpotArray, static_cast<int16_t>(arrayRel));
     rooms_[id] = info;
@@ -206,6 +258,7 @@ char* Host::spotAt(const RoomInfo& info, size_t position) const {
 void* Host::spot(void* room, int16_t spotId) const {
     for (const auto& entry : rooms_) {
         if (entry.second.record != room) continue;
+        if (!entry.second.spotsFound) return nullptr;
         const std::vector<int16_t>& ids = entry.second.spotIds;
         for (size_t i = 0; i < ids.size(); ++i)
             if (ids[i] == spotId) return spotAt(entry.second, i);
@@ -223,7 +276,10 @@ void Host::setSpotState(int16_t roomId, int16_t spotId, int16_t state) {
 }
 
 const char* Host::convertName(const void* stored) {
-    if (stored == nullptr) return nullptr;
+    if (stored == nullptr) {  // the host would read the name from there and crash
+        fprintf(stderr, "hostsim: CvtToCString was given a null name\n");
+        abort();
+    }
     auto* bytes = static_cast<const uint8_t*>(stored);
     if (bytes[0] == kUnconvertible) return nullptr;
     memcpy(nameBuffer_, bytes + 1, bytes[0]);

@@ -1,7 +1,8 @@
 // The host simulator: plays the chat server for the plug-in. It loads the plug-in as the host
 // does, lays out users, rooms with their spots, contexts and messages at the host's offsets in
 // memory below 4 GiB, exports the host's functions (sim/host_functions.cpp), runs a simulated
-// clock that the plug-in reads through the C library's time, fires the timer events the plug-in
+// clock that the plug-in reads through the C library's time or the kernel's 64-bit clock (as an
+// old or a new C library gives them after 2038), fires the timer events the plug-in
 // asks for, keeps the host's log, and counts the plug-in's host allocations.
 //
 // One Host exists at a time; the exported host functions act on it.
@@ -38,11 +39,36 @@ struct Spot {
     bool convertible = true;
 };
 
+// What a room record gives as its data block's address.
+enum class DataBase {
+    Block,            // the block's own
+    Null,             // null
+    SpotArrayAtNull,  // minus the spot array's offset, so the array's address is null; the
+                      // host then finds no spots in the room
+    NameAtNull,       // minus the first spot name's offset, so that name's address is null; the
+                      // host finds its spots where it laid them out, but the array's address
+                      // is wild: only spot changes suit such a room
+};
+
 // How a room's data block is laid out.
 struct RoomLayout {
-    int16_t spotArrayOffset = 16;  // may be negative: the data block's base then lies inside it
-    bool nullData = false;         // the room's data block address is null
-    bool namesBeforeBase = false;  // spot names lie before the base (negative name offsets)
+    int16_t spotArrayOffset = 16;      // may be negative: the data block's base then lies inside it
+    DataBase base = DataBase::Block;
+    bool namesBeforeBase = false;      // spot names lie before the base (negative name offsets)
+};
+
+// How the C library's 32-bit time() behaves once the clock passes 2^31 - 1 seconds
+// (2038-01-19 03:14:07 UTC), for a plug-in built without a 64-bit time_t.
+enum class ClockLibrary {
+    Cut,       // glibc before 2.34: the seconds cut to 32 bits
+    Overflow,  // glibc 2.34 and later: -1 with errno EOVERFLOW
+};
+
+// The plug-in's clock reads, counted since the Host was made.
+struct ClockCalls {
+    uint64_t time = 0;       // calls of the C library's time()
+    uint64_t overflows = 0;  // of which failed with EOVERFLOW
+    uint64_t kernel = 0;     // syscall() calls of the kernel's 64-bit real-time clock
 };
 
 struct TimerRequest {
@@ -94,6 +120,14 @@ class Host {
     // ---- The clock and the timer ---------------------------------------------------------
     uint64_t now() const { return now_; }
     void setNow(uint64_t seconds) { now_ = seconds; }
+    // Which C library the process seems to run on; ClockLibrary::Overflow at first.
+    ClockLibrary clockLibrary() const { return clockLibrary_; }
+    void setClockLibrary(ClockLibrary library) { clockLibrary_ = library; }
+    // What the C library's time() gives for the clock: its seconds, or -1 with errno set.
+    long libraryTime();
+    // What the kernel's 64-bit real-time clock gives: the clock's seconds, all 64 bits.
+    int64_t kernelTime();
+    const ClockCalls& clockCalls() const { return clockCalls_; }
     // Moves the clock forward, firing each timer event when the clock reaches it. One timer
     // unit is one second.
     void advance(uint64_t seconds);
@@ -107,6 +141,7 @@ class Host {
     void writeLog(const std::string& line) { log_.push_back(line); }
 
     // ---- Rooms and users -----------------------------------------------------------------
+    // Null when the room cannot be laid out so (or `id` is taken).
     void* addRoom(int16_t id, const std::vector<Spot>& spots, RoomLayout layout = {});
     void* addRoom(int16_t id, const std::vector<std::string>& spotNames);
     // As above, for a braced list of names, which would otherwise also read as a range of Spots.
@@ -155,8 +190,9 @@ class Host {
   private:
     struct RoomInfo {
         void* record;
-        char* base;                    // the data block, wherever the record's field points
+        char* base;                    // the data block's own base
         std::vector<int16_t> spotIds;  // by position in the spot array
+        bool spotsFound;               // whether the host finds the spots through the record
     };
     // A context and a message reused by the host's own messages, so long runs use no more
     // host memory.
@@ -175,6 +211,8 @@ class Host {
     void* handle_;
     bool running_ = false;  // started and not yet shut down
     uint64_t now_ = kDefaultClock;
+    ClockLibrary clockLibrary_ = ClockLibrary::Overflow;
+    ClockCalls clockCalls_;
     std::vector<TimerRequest> timers_;
     size_t firstUnfired_ = 0;  // every request before it has fired, so long runs stay fast
     std::vector<std::string> log_;

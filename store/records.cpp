@@ -1,8 +1,11 @@
 // User records: lookup, creation, stamping and expiry.
 #include "store/records.h"
 
+#include <errno.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "host/api.h"
 #include "store/variables.h"
@@ -10,9 +13,49 @@
 StatRecord* isRec = nullptr;
 uint32_t nbrRec = 0;
 
+namespace {
+
+// The kernel's clock call with 64-bit seconds: its own number on a 32-bit system, the plain
+// clock_gettime where that is 64-bit already.
+#if defined(SYS_clock_gettime64)
+constexpr long kClockCall64 = SYS_clock_gettime64;
+#else
+constexpr long kClockCall64 = SYS_clock_gettime;
+#endif
+
+// The kernel's struct __kernel_timespec.
+struct KernelTime {
+    int64_t seconds;
+    int64_t nanoseconds;
+};
+
+// Set once time() has failed with EOVERFLOW: the C library's 32-bit clock has ended (glibc 2.34
+// and later, after 2038-01-19), and only the kernel's 64-bit clock goes on.
+bool clockEnded = false;
+
+// The kernel's 64-bit clock cut to 32 bits, asked through syscall() since the C library's own
+// 64-bit clock functions lie above the library's symbol-version baseline. A kernel without the
+// call (before Linux 5.1) leaves the C library's -1.
+uint32_t kernelClock() {
+    KernelTime now{-1, 0};
+    syscall(kClockCall64, CLOCK_REALTIME, &now);
+    return static_cast<uint32_t>(now.seconds);
+}
+
+}  // namespace
+
 namespace store {
 
-uint32_t presentTime() { return static_cast<uint32_t>(time(nullptr)); }
+uint32_t presentTime() {
+    if (clockEnded) return kernelClock();
+    errno = 0;
+    time_t now = time(nullptr);
+    if (now == static_cast<time_t>(-1) && errno == EOVERFLOW) {
+        clockEnded = true;
+        return kernelClock();
+    }
+    return static_cast<uint32_t>(now);  // a C library before 2.34 gives the low 32 bits itself
+}
 
 void stampRecord(StatRecord& record, uint32_t stamp) { record.stamp = stamp != 0 ? stamp : presentTime(); }
 
@@ -62,8 +105,9 @@ static void shrinkTable(uint32_t count) {
 
 void expireRecords() {
     uint32_t kept = 0;
+    uint32_t now = presentTime();
     for (uint32_t i = 0; i < nbrRec; ++i) {
-        uint32_t age = presentTime() - isRec[i].stamp;
+        uint32_t age = now - isRec[i].stamp;
         if (age > kAgeLimit) {
             DisposePtr(isRec[i].values);
             continue;

@@ -20,7 +20,8 @@ namespace store {
 constexpr uint32_t kKeyFloor = 1000;     // keys up to this stand for no recorded user
 constexpr uint32_t kAgeLimit = 432000;   // five days, in seconds
 
-// The present time as a stamp: the C library's time, cut to its low 32 bits.
+// The present time as a stamp: seconds since the epoch, cut to their low 32 bits, also after
+// 2038-01-19 03:14:07 UTC with a C library whose 32-bit clock has ended there.
 uint32_t presentTime();
 
 // Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0.

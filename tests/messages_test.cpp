@@ -9,6 +9,7 @@
 
 namespace {
 
+using hostsim::DataBase;
 using hostsim::RoomLayout;
 using hostsim::Spot;
 
@@ -118,18 +119,21 @@ TEST_F(MessagesTest, EachFillOverwritesTheRoomWithTheLatestUsersValues) {
 }
 
 TEST_F(MessagesTest, LogonFillsTheContextsRoomForTheWordsInTheLogonBody) {
-    void* room2 = host.addRoom(2, {"GetStats-score"});
+    void* room2 = host.addRoom(2, {"GetStats-score", "SetStats-score"});
     host.addRoom(3, {"GetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
-    // The context's user has other words and is in room 3: neither is read for a logon.
+    // The context's user has other words and is in room 3, or there is none (a host may send
+    // the logon before the user's record is filled in): no sender is read for a logon.
     void* stranger = host.addUser(0x00070000, 0x00000007, 3);
-    preset(2, 1);
-    preset(3, 1);
-
-    EXPECT_TRUE(passes(host.makeContext(stranger, room2), logonMessage(0x00010000, 0x00000001)));
-    EXPECT_EQ(host.spotState(2, 1), 7);
-    EXPECT_EQ(host.spotState(3, 1), kPreset);
+    for (void* sender : {stranger, static_cast<void*>(nullptr)}) {
+        SCOPED_TRACE(sender == nullptr ? "no sender" : "another sender");
+        preset(2, 2);
+        preset(3, 1);
+        EXPECT_TRUE(passes(host.makeContext(sender, room2), logonMessage(0x00010000, 0x00000001)));
+        EXPECT_EQ(states(2, 2), (std::vector<int16_t>{7, 0}));
+        EXPECT_EQ(host.spotState(3, 1), kPreset);
+    }
 }
 
 TEST_F(MessagesTest, RoomEntryFillsTheDestinationForTheSendersRecord) {
@@ -213,7 +217,7 @@ TEST_F(MessagesTest, UnconvertibleNamesAreSkippedByAFillAndPassedByAChange) {
 
 TEST_F(MessagesTest, RoomsWithNoSpotsOrNoDataBlockAreLeftAlone) {
     RoomLayout noData;
-    noData.nullData = true;
+    noData.base = DataBase::Null;
     host.addRoom(1, std::vector<Spot>{{"GetStats-score"}, {"SetStats-score"}}, noData);
     host.addRoom(2, std::vector<Spot>{});
     void* alice = host.addUser(0x00010000, 0x00000001);
@@ -232,10 +236,10 @@ TEST_F(MessagesTest, RoomsWithNoSpotsOrNoDataBlockAreLeftAlone) {
 
 TEST_F(MessagesTest, NegativeArrayAndNameOffsetsAreSignExtended) {
     const RoomLayout layouts[] = {
-        {16, false, false},
-        {-200, false, false},  // the spot array lies before the data block's base
-        {16, false, true},     // the names lie before the base
-        {-200, false, true},
+        {16, DataBase::Block, false},
+        {-200, DataBase::Block, false},  // the spot array lies before the data block's base
+        {16, DataBase::Block, true},     // the names lie before the base
+        {-200, DataBase::Block, true},
     };
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
@@ -252,6 +256,26 @@ TEST_F(MessagesTest, NegativeArrayAndNameOffsetsAreSignExtended) {
         EXPECT_FALSE(host.changeSpot(alice, roomId, 1, 9));
         ++roomId;
     }
+}
+
+TEST_F(MessagesTest, NothingIsReadThroughANullSpotArrayOrNameAddress) {
+    // The data block's address is not null, but adding the array's or a name's offset gives null.
+    const RoomLayout arrayAtNull[] = {{16, DataBase::SpotArrayAtNull, false}, {-200, DataBase::SpotArrayAtNull, false}};
+    for (int16_t roomId : {1, 2})
+        ASSERT_NE(host.addRoom(roomId, std::vector<Spot>{{"GetStats-score"}, {"SetStats-score"}}, arrayAtNull[roomId - 1]),
+                  nullptr);
+    RoomLayout nameAtNull;
+    nameAtNull.base = DataBase::NameAtNull;
+    ASSERT_NE(host.addRoom(3, std::vector<Spot>{{"SetStats-score"}}, nameAtNull), nullptr);
+    void* alice = host.addUser(0x00010000, 0x00000001);
+    storeValues(alice, 7, 0);
+    void* aliceInRoom3 = host.addUser(0x00010000, 0x00000001, 3);  // a room entry there would read a wild array
+
+    // Reading there would crash the host (and the simulator): each try runs in a child.
+    EXPECT_EXIT(exit(host.enterRoom(alice, 1) && host.logon(alice, 2) && host.changeSpot(alice, 2, 2, 9) ? 0 : 1),
+                testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(exit(host.changeSpot(aliceInRoom3, 3, 1, 9) && valuesOf(0x00010001) == std::vector<int16_t>{7, 0} ? 0 : 1),
+                testing::ExitedWithCode(0), "");
 }
 
 // ---- Spot-state changes -----------------------------------------------------------------
@@ -403,7 +427,7 @@ TEST_F(MessagesTest, OtherEventCodesPassUntouched) {
     EXPECT_EQ(host.plugin().recordCount(), records);
 }
 
-TEST_F(MessagesTest, NullContextUserOrMessagePassesWithNothingWritten) {
+TEST_F(MessagesTest, NullContextSenderOrMessagePassesWithNothingWritten) {
     void* room = host.addRoom(1, {"GetStats-score", "SetStats-score"});
     void* alice = host.addUser(0x00010000, 0x00000001);
     storeValues(alice, 7, 0);
@@ -412,12 +436,14 @@ TEST_F(MessagesTest, NullContextUserOrMessagePassesWithNothingWritten) {
 
     void* entry = host.makeMessage(host::kEventRoomEntry);
     host::writeS16(entry, host::kEntryRoomId, 1);
-    void* messages[] = {entry, logonMessage(0x00010000, 0x00000001), spotMessage(1, 1, 9), spotMessage(1, 2, 9)};
+    void* logon = logonMessage(0x00010000, 0x00000001);
+    void* messages[] = {entry, logon, spotMessage(1, 1, 9), spotMessage(1, 2, 9)};
     for (void* message : messages) {
         SCOPED_TRACE(testing::Message() << std::hex << host::readU32(message, host::kMessageEvent) << " spot "
                                         << host::readS16(message, host::kSpotSpotId));
         EXPECT_TRUE(passes(nullptr, message));
-        EXPECT_TRUE(passes(host.makeContext(nullptr, room), message));
+        // Entries and spot changes need a sender; a logon needs none, but a room.
+        EXPECT_TRUE(passes(host.makeContext(nullptr, message == logon ? nullptr : room), message));
     }
     EXPECT_EQ(host.send(host.makeContext(alice, room), nullptr), nullptr);
     EXPECT_EQ(states(1, 2), (std::vector<int16_t>{kPreset, kPreset}));

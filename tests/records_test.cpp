@@ -1,5 +1,8 @@
 // User records in memory: creation and stamping through "SetStats-" changes, expiry at timer
 // events, and what the table does when the host's allocator or realloc fails.
+#include <stdio.h>
+
+#include <string>
 #include <vector>
 
 #include "tests/plugin_fixture.h"
@@ -151,6 +154,69 @@ TEST_F(RecordsTest, ShowingValuesDoesNotKeepARecordAlive) {
     host.timerEvent();
     EXPECT_EQ(host.plugin().recordCount(), 0u);
 }
+
+// ---- After 2038 ------------------------------------------------------------------------------
+
+// A present past 2^31 - 1 seconds, where a C library's 32-bit clock either cuts the seconds to
+// 32 bits or has ended.
+struct ClockCase {
+    const char* name;
+    hostsim::ClockLibrary library;
+    uint64_t present;
+};
+
+const ClockCase kClockCases[] = {
+    {"CutJustPast2To31", hostsim::ClockLibrary::Cut, (1ull << 31) + 1},
+    {"EndedJustPast2To31", hostsim::ClockLibrary::Overflow, (1ull << 31) + 1},
+    {"CutAt3000000100", hostsim::ClockLibrary::Cut, 3000000100u},
+    {"EndedAt3000000100", hostsim::ClockLibrary::Overflow, 3000000100u},
+    {"CutPast2To32", hostsim::ClockLibrary::Cut, (1ull << 32) + 100},
+    {"EndedPast2To32", hostsim::ClockLibrary::Overflow, (1ull << 32) + 100},
+};
+
+void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
+
+class After2038Test : public RecordsTest, public testing::WithParamInterface<ClockCase> {
+  protected:
+    // A stamp as the data file writes it: ten unsigned decimal digits.
+    static std::string stampText(uint32_t stamp) {
+        char text[11];
+        snprintf(text, sizeof text, "%010u", stamp);
+        return text;
+    }
+};
+
+TEST_P(After2038Test, StampsExpiryAndTheFileUseTheLow32BitsOfThePresent) {
+    const ClockCase& c = GetParam();
+    host.setClockLibrary(c.library);
+    start({"score"});
+    addRoom(1, {"SetStats-score"});
+    auto stampAt = [&](uint64_t ago) { return static_cast<uint32_t>(c.present - ago); };
+
+    host.setNow(c.present - 432001);
+    ASSERT_TRUE(host.changeSpot(user(1001), 1, 1, 7));
+    host.setNow(c.present - 1000);
+    ASSERT_TRUE(host.changeSpot(user(1002), 1, 1, 8));
+    EXPECT_EQ(table(), (std::vector<Values>{{1001, stampAt(432001), {7}}, {1002, stampAt(1000), {8}}}));
+
+    host.setNow(c.present);
+    host.timerEvent();
+    EXPECT_EQ(table(), (std::vector<Values>{{1002, stampAt(1000), {8}}}));
+    ASSERT_TRUE(host.changeSpot(user(1001), 1, 1, 9));
+    EXPECT_EQ(table(), (std::vector<Values>{{1002, stampAt(1000), {8}}, {1001, stampAt(0), {9}}}));
+    host.shutdown();
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"),
+              "[FIB:" + stampText(stampAt(1000)) + "]\nscore=8\n[EIB:" + stampText(stampAt(0)) + "]\nscore=9\n");
+
+    if (c.library == hostsim::ClockLibrary::Cut) {
+        EXPECT_EQ(host.clockCalls().kernel, 0u);
+    } else {  // the clock's end is noticed once; from then on only the kernel's clock is asked
+        EXPECT_EQ(host.clockCalls().overflows, 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ClockLibraries, After2038Test, testing::ValuesIn(kClockCases),
+                         [](const testing::TestParamInfo<ClockCase>& info) { return info.param.name; });
 
 // ---- Memory faults ---------------------------------------------------------------------------
 

@@ -9,6 +9,8 @@
 #   status: N            the exit status expected
 #   nowrite              the tool is given --dir FOLDER and must not make FOLDER (bad input
 #                        writes nothing)
+#   alone                a copy of the tool is run from an empty folder, with no plug-in beside
+#                        it; @ALONE@ stands for that folder
 #   unchanged: PATH      a file that must be byte for byte the same afterwards
 #   copy: NAME           copies the fixture NAME into a scratch folder, @FILES@ in the arguments
 #                        and the output (one line each; several allowed)
@@ -38,6 +40,11 @@ want_status=$(field status)
 extra=()
 grep -qx nowrite "$case_file" && extra=(--dir "$work/run")
 unchanged=$(field unchanged)
+if grep -qx alone "$case_file"; then
+    mkdir "$work/alone"
+    cp "$tool" "$work/alone/"
+    tool="$work/alone/$(basename "$tool")"
+fi
 [ -z "$unchanged" ] || cp "$fixtures/$unchanged" "$work/before"
 
 # shellcheck disable=SC2086  # the arguments are split at blanks on purpose
@@ -45,7 +52,10 @@ unchanged=$(field unchanged)
 status=$?
 
 fail=0
-normalize() { sed -e "s|$files|@FILES@|g" -e "s|$plugin|@PLUGIN@|g" -e "s|$build|@BUILD@|g" -e "s|$fixtures|@FIXTURES@|g" -e "s|$source_dir|@SOURCE@|g" "$1"; }
+normalize() {
+    sed -e "s|$files|@FILES@|g" -e "s|$work/alone|@ALONE@|g" -e "s|$plugin|@PLUGIN@|g" -e "s|$build|@BUILD@|g" \
+        -e "s|$fixtures|@FIXTURES@|g" -e "s|$source_dir|@SOURCE@|g" "$1"
+}
 for stream in stdout stderr; do
     section "$stream" >"$work/want-$stream"
     normalize "$work/$stream" >"$work/got-$stream"

@@ -4,21 +4,25 @@
 // did. This file is the command line; each command lives in a file of its own.
 //
 //   morvelt-sim example                       the bundled story, as a transcript
+//   morvelt-sim --version                     the release it belongs to
 //   morvelt-sim run session.script            replays a session script, checking its expectations
 //   morvelt-sim inspect morvelt.ini --vars gold score
 //                                              what the plug-in makes of a data file
 //   morvelt-sim top morvelt.ini --vars gold score --by score
 //   morvelt-sim export morvelt.ini --vars gold score --format json
 //   morvelt-sim edit morvelt.ini --vars gold score -- set EIB score 12 drop 1002
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
+#include "example_script.h"
 #include "sim/host.h"
 #include "store/data_file.h"
 #include "tools/clock_text.h"
@@ -37,12 +41,6 @@ using namespace simtool;
 constexpr int kOk = 0;
 constexpr int kExpectationFailed = 1;
 constexpr int kBadInput = 2;
-
-// The plug-in loaded unless --plugin names another.
-std::string defaultPlugin() { return MORVELT_PLUGIN_PATH; }
-
-// The bundled example story that `example` replays.
-std::string exampleScript() { return MORVELT_EXAMPLE_SCRIPT; }
 
 const char kDescription[] =
     "Runs the Morvelt plug-in in a simulated chat server, as the server would, and tells what it did;\n"
@@ -80,7 +78,7 @@ const char kNowHelp[] = "the present time (2026-01-01, \"2026-01-01 12:00:00\" U
 
 // What the command line asks for.
 struct Options {
-    std::string plugin = defaultPlugin();
+    std::string plugin;  // "" for the one beside the tool
     std::string dir;
     std::string file;  // run: the script; inspect, top, export: the data file
     std::vector<std::string> variables;
@@ -99,8 +97,40 @@ int badInput(const std::string& message) {
     return kBadInput;
 }
 
-// The absolute path of the plug-in, so that a reload still finds it from another folder.
+// The folder this program's file lies in, with a trailing slash.
+bool toolFolder(std::string* folder, std::string* error) {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        *error = std::string("cannot find the tool's own folder through /proc/self/exe: ") + strerror(errno) +
+                 ": give the plug-in with --plugin LIBRARY";
+        return false;
+    }
+    self[length] = '\0';
+    *folder = self;
+    folder->erase(folder->rfind('/') + 1);
+    return true;
+}
+
+// The absolute path of the plug-in library in the tool's own folder, as the release lays it out.
+bool pluginBesideTool(std::string* path, std::string* error) {
+    std::string folder;
+    if (!toolFolder(&folder, error)) return false;
+    std::string beside = folder + MORVELT_PLUGIN_FILE_NAME;
+    char resolved[PATH_MAX];
+    if (realpath(beside.c_str(), resolved) == nullptr) {
+        *error = "expected the plug-in library beside the tool, at " + beside +
+                 ", but there is no such file: give its path with --plugin LIBRARY";
+        return false;
+    }
+    *path = resolved;
+    return true;
+}
+
+// The absolute path of the plug-in, `given` or else the one beside the tool; absolute so that a
+// reload still finds it from another folder.
 bool pluginPath(const std::string& given, std::string* path, std::string* error) {
+    if (given.empty()) return pluginBesideTool(path, error);
     char resolved[PATH_MAX];
     if (realpath(given.c_str(), resolved) == nullptr) {
         *error = "--plugin " + given + ": expected a plug-in library, but there is no such file";
@@ -110,10 +140,9 @@ bool pluginPath(const std::string& given, std::string* path, std::string* error)
     return true;
 }
 
-int runScript(const std::string& scriptPath, const Options& options) {
-    Script script;
+// Replays a parsed script; `title` names it in the transcript.
+int replay(const Script& script, const std::string& title, const Options& options) {
     std::string error, plugin;
-    if (!parseScript(scriptPath, &script, &error)) return badInput(error);
     if (!pluginPath(options.plugin, &plugin, &error)) return badInput(error);
 
     RunFolder folder;     // made first, left last: the plug-in's shutdown writes only there
@@ -124,7 +153,7 @@ int runScript(const std::string& scriptPath, const Options& options) {
     if (!folder.enter(options.dir, &error)) return badInput("--dir " + error);
     if (!script.dataFile.empty() && !copyFile(script.dataFile, store::kDataPath, &error)) return badInput(error);
 
-    printf("Replaying %s\n", scriptPath.c_str());
+    printf("Replaying %s\n", title.c_str());
     printf("plug-in: %s\n", plugin.c_str());
     printf("folder: %s\n", folder.temporary() ? "a temporary one, removed at the end" : (folder.path() + ", kept").c_str());
     if (!script.dataFile.empty()) printf("data file: a copy of %s\n", script.dataFile.c_str());
@@ -142,6 +171,21 @@ int runScript(const std::string& scriptPath, const Options& options) {
         printf("%s%d", i != 0 ? ", " : failed.size() == 1 ? " (line " : " (lines ", failed[i]);
     printf("%s\n", failed.empty() ? "" : ")");
     return failed.empty() ? kOk : kExpectationFailed;
+}
+
+int runScript(const std::string& path, const Options& options) {
+    Script script;
+    std::string error;
+    if (!parseScript(path, &script, &error)) return badInput(error);
+    return replay(script, path, options);
+}
+
+// The example script carried in the tool (the release also ships it as a file, to read and copy).
+int runExample(const Options& options) {
+    Script script;
+    std::string error;
+    if (!parseScriptText(kExampleScriptFileName, kExampleScript, &script, &error)) return badInput(error);
+    return replay(script, std::string("the bundled example, ") + kExampleScriptFileName, options);
 }
 
 // The load that inspect, top and export ask for; false with a message naming the argument at fault.
@@ -265,7 +309,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(0, 1);
     app.allow_extras();  // told apart after parsing, in commandLineFault
     app.fallthrough();
-    app.add_option("--plugin", options.plugin, "the plug-in to load (default: the one built with this tool)")
+    bool version = false;
+    app.add_flag("--version", version, "the version of the tool and of the plug-in released with it");
+    app.add_option("--plugin", options.plugin, "the plug-in to load (default: " MORVELT_PLUGIN_FILE_NAME " beside the tool)")
         ->type_name("LIBRARY");
     app.add_option("--dir", options.dir, "run, example: run in FOLDER and keep it (see run --help)")
         ->type_name("FOLDER");
@@ -368,9 +414,14 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return badInput(parseErrorText(app, e));
     }
+    if (version) {
+        printf("morvelt-sim %s (plug-in v%d.%d Build %d)\n", MORVELT_VERSION, MORVELT_VERSION_MAJOR,
+               MORVELT_VERSION_MINOR, MORVELT_VERSION_BUILD);
+        return kOk;
+    }
     std::string fault = commandLineFault(app, options);
     if (!fault.empty()) return badInput(fault);
-    if (*example) return runScript(exampleScript(), options);
+    if (*example) return runExample(options);
     if (*run) return runScript(options.file, options);
     if (*inspectCommand) return inspect(options);
     if (*topCommand) return top(options);
