@@ -272,9 +272,9 @@ std::vector<std::string> Editor::arguments() const {
     return arguments;
 }
 
-std::string joined(const std::vector<std::string>& words) {
+std::string joined(const std::vector<std::string>& words, const char* separator = " ") {
     std::string text;
-    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    for (const std::string& w : words) text += (text.empty() ? "" : separator) + w;
     return text;
 }
 
@@ -378,7 +378,22 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
 
     OwnStore own(request.now);
     own.addArguments(request.variables);
-    if (!own.load(content, LineListener(), error)) return kEditBadInput;
+    std::vector<std::string> unknown;  // "NAME on line N", for variables the file holds but --vars lacks
+    size_t line = 0;
+    auto listener = [&](const store::LineNote& note) {
+        ++line;
+        if (note.reading != store::LineReading::kUnknownVariable) return;
+        std::string name(note.text, static_cast<size_t>(note.field - 1 - note.text));
+        if (std::none_of(unknown.begin(), unknown.end(), [&](const std::string& u) { return u.rfind(name + " on line ", 0) == 0; }))
+            unknown.push_back(name + " on line " + std::to_string(line));
+    };
+    if (!own.load(content, listener, error)) return kEditBadInput;
+    if (!unknown.empty()) {
+        *error = "--vars: " + request.file + " holds values of variables not named (" + joined(unknown, ", ") +
+                 "): the edit would lose them; name every variable of the server's arguments (drop-var drops "
+                 "one on purpose)";
+        return kEditBadInput;
+    }
     std::string report;
     if (!applyActions(request, &report, error)) return kEditBadInput;  // nothing printed, nothing written
     fputs(report.c_str(), out);
