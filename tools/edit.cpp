@@ -1,8 +1,10 @@
 // morvelt-sim edit.
 #include "tools/edit.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -370,6 +372,11 @@ bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAct
 }
 
 int runEdit(const EditRequest& request, FILE* out, std::string* error) {
+    struct stat found;
+    if (stat(request.file.c_str(), &found) != 0) {  // a missing file is bad input, not a lock to refuse
+        *error = request.file + ": cannot read the file: " + strerror(errno);
+        return kEditBadInput;
+    }
     EditLock lock;
     int locked = lockFolder(request, &lock, out, error);
     if (locked != kEditDone) return locked;
