@@ -372,6 +372,8 @@ int main(int argc, char** argv) {
     exportCommand->add_option("--now", options.now, kNowHelp)->type_name("WHEN");
 
     CLI::App* editCommand = addCommand(app, "edit", "safe changes to a stopped server's data file",
+        "In full: morvelt-sim edit FILE --vars NAME... [--dry-run] [--force] [--now WHEN] -- ACTION...\n"
+        "\n"
         "Reads FILE with the plug-in's own code built into the tool (nothing expires), applies the\n"
         "actions after -- in order, prints what changed, keeps the file as it was as FILE.before-edit\n"
         "and writes it as the plug-in would. Refused (exit 1) while a host runs on the folder; bad\n"
@@ -395,7 +397,7 @@ int main(int argc, char** argv) {
     addDataFileOptions(editCommand, options);
     editCommand->add_flag("--dry-run", options.dryRun, "print what would change; write nothing");
     editCommand->add_flag("--force", options.force, "edit even where the folder's lock cannot be asked for");
-    editCommand->add_option("--now", options.now, "what the WHEN now means (default: the clock)")->type_name("WHEN");
+    editCommand->add_option("--now", options.now, "the time that now stands for (default: the clock)")->type_name("WHEN");
 
     // The words after "--" are edit's actions: a value such as -5 must not read as an option.
     int given = argc;
