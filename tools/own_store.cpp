@@ -51,13 +51,4 @@ bool OwnStore::load(const std::string& content, const LineListener& listener, st
     return true;
 }
 
-std::vector<std::string> OwnStore::variables() const {
-    std::vector<std::string> names;
-    for (uint32_t v = 0; v < nbrVar; ++v) names.push_back(isVar[v].name);
-    return names;
-}
-
-StatRecord* OwnStore::records() const { return isRec; }
-uint32_t OwnStore::recordCount() const { return nbrRec; }
-
 }  // namespace simtool

@@ -1,7 +1,8 @@
 // The plug-in's own statistics store (variable table, records, data-file reader and writer),
 // built into the tool with tables of its own that nothing outside the tool sees. The tool reads
 // a file with the very code the plug-in runs, so that its explanations and edits follow the
-// plug-in's rules by construction.
+// plug-in's rules by construction. While an OwnStore lives, the store's globals (isVar, nbrVar,
+// isRec, nbrRec) in the tool are its tables.
 #pragma once
 
 #include <stdint.h>
@@ -13,7 +14,6 @@
 
 #include "sim/host.h"
 #include "store/load_notes.h"
-#include "store/records.h"
 
 namespace simtool {
 
@@ -38,10 +38,6 @@ class OwnStore {
     // (when given) what the reader makes of each line. False with a message when no folder can
     // be made.
     bool load(const std::string& content, const LineListener& listener, std::string* error);
-
-    std::vector<std::string> variables() const;
-    StatRecord* records() const;
-    uint32_t recordCount() const;
 
   private:
     std::unique_ptr<hostsim::Host> ownHost_;  // when no host existed before
