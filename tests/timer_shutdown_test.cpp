@@ -147,4 +147,22 @@ TEST_F(ShutdownTest, WithNothingAtAllHandsDisposePtrTwoNullsAndLeavesAnEmptyFile
     EXPECT_EQ(host.timerRequests().size(), 1u) << "only start-up's request";
 }
 
+TEST_F(ShutdownTest, TimerEventOrSecondShutdownAfterShutdownDoesNothing) {
+    start({"score"});
+    host.addRoom(7, std::vector<std::string>{"SetStats-score"});
+    void* user = host.addUser(1001, 0);
+    ASSERT_TRUE(host.logon(user, 7));
+    ASSERT_TRUE(host.changeSpot(user, 7, 1, 5));
+    host.shutdown();
+    const std::string saved = dir.read("psdata/morvelt.ini");
+    ASSERT_EQ(saved, header("EIB", now()) + "score=5\n");
+    size_t requests = host.timerRequests().size();
+
+    EXPECT_EQ(host.timerEvent(), 0);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), saved) << "the empty tables were saved over the file";
+    EXPECT_EQ(host.timerRequests().size(), requests) << "a timer was asked for";
+    host.plugin().shutdown(nullptr);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), saved) << "a second shutdown saved the empty tables";
+}
+
 }  // namespace
