@@ -63,8 +63,7 @@ static void shrinkTable(uint32_t count) {
 void expireRecords() {
     uint32_t kept = 0;
     for (uint32_t i = 0; i < nbrRec; ++i) {
-        uint32_t age = presentTime() - isRec[i].stamp;
-        if (age > kAgeLimit) {
+        if (isExpired(isRec[i].stamp, presentTime())) {
             DisposePtr(isRec[i].values);
             continue;
         }
