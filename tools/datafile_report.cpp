@@ -147,12 +147,13 @@ void printRecords(const hostsim::Plugin& plugin, const std::vector<std::string>&
     Table table(header);
     for (uint32_t r = 0; r < plugin.recordCount(); ++r) {
         const StatRecord& record = plugin.records()[r];
-        uint32_t age = static_cast<uint32_t>(now) - record.stamp;
+        uint32_t present = static_cast<uint32_t>(now);
         bool future = record.stamp > now;
-        bool drops = age > store::kAgeLimit;
+        bool drops = store::isExpired(record.stamp, present);
         if (drops) ++*dropped;
-        std::vector<std::string> row{std::to_string(record.key), keyName(record.key), formatDate(record.stamp),
-                                     future ? "in the future" : formatAge(age), drops ? "drops" : "keeps"};
+        std::string age = future ? formatAge(record.stamp - present) + " ahead" : formatAge(present - record.stamp);
+        std::vector<std::string> row{std::to_string(record.key), keyName(record.key), formatDate(record.stamp), age,
+                                     drops ? "drops" : "keeps"};
         for (uint32_t v = 0; v < plugin.variableCount(); ++v)
             row.push_back(std::to_string(record.values != nullptr ? record.values[v] : 0));
         table.add(row);
