@@ -133,14 +133,14 @@ TEST_F(RecordsTest, ExpiryKeepsTheOrderAndValuesOfTheRecordsLeft) {
 
 // A clock set back: a record stamped at most kAgeLimit seconds ahead of the present stays;
 // further ahead it is dropped. Stamps and the present wrap modulo 2^32.
-struct ClockCase {
+struct ClockStepCase {
     const char* what;
     uint64_t stamped;  // the clock when the user stored
     uint64_t present;  // the clock at the timer event
     bool stays;
 };
 
-const ClockCase kClockCases[] = {
+const ClockStepCase kClockStepCases[] = {
     {"one second back", 1767225600, 1767225599, true},
     {"set back by the whole limit", 1767225600, 1767225600 - kAgeLimit, true},
     {"set back one second beyond it", 1767225600, 1767225600 - kAgeLimit - 1, false},
@@ -152,7 +152,7 @@ const ClockCase kClockCases[] = {
 };
 
 TEST_F(RecordsTest, ClockSetBackKeepsRecordsStampedUpToTheLimitAhead) {
-    for (const ClockCase& c : kClockCases) {
+    for (const ClockStepCase& c : kClockStepCases) {
         SCOPED_TRACE(c.what);
         startWithTwoVariables();
         host.setNow(c.stamped);
