@@ -3,7 +3,8 @@
 // Start-up announces the plug-in in the host's log, builds the variable table from the
 // arguments (last argument first, so the last one gets index 1), reads the data file and asks
 // for the first timer event at once. Each timer event drops stale records, rewrites the data
-// file and asks for the next event. Shutdown does that work once more and gives back all memory.
+// file and asks for the next event. Shutdown does that work once more and gives back all memory;
+// a timer event or a second shutdown that arrives after it does nothing.
 // From start-up to shutdown the plug-in holds a shared lock on the data folder, the sign to
 // tools that a host is running.
 #include <stdint.h>
@@ -27,6 +28,9 @@ constexpr int kVersionBuild = MORVELT_VERSION_BUILD;
 constexpr int32_t kFirstTimerDelay = 0;
 constexpr int32_t kTimerDelay = 300;
 
+// Between start-up and shutdown. A timer event outside that time finds nothing to save.
+bool running = false;
+
 // Adds the variables named by arguments count-1 down to 1. Null lists and arguments add nothing.
 void registerArguments(int32_t count, char** arguments) {
     if (arguments == nullptr) return;
@@ -46,22 +50,26 @@ PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** a
     registerArguments(count, arguments);
     store::holdDataFolder();
     store::loadStats();
+    running = true;
     scheduleTimerEvent(handle, 0, kFirstTimerDelay);
     return handle;
 }
 
 PLUGIN_EXPORT int32_t handleTimerEvent(void* /*first*/, void* handle, void* /*third*/) {
+    if (!running) return 0;  // no tables to save over the file, and no next event
     expireAndSave();
     return scheduleTimerEvent(handle, 0, kTimerDelay);
 }
 
 PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
+    if (!running) return nullptr;  // shut down already: the empty tables must not be saved
     expireAndSave();
     store::disposeRecords();
     DisposePtr(isVar);
     isVar = nullptr;
     nbrVar = 0;
-    store::resetBackupState();
+    store::resetSaveState();
     store::releaseDataFolder();
+    running = false;
     return nullptr;
 }

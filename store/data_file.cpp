@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "store/file_status.h"
+#include "store/fd.h"
+#include "store/file_replace.h"
 #include "store/key_index.h"
 #include "store/key_names.h"
 #include "store/load_notes.h"
+#include "store/notices.h"
 #include "store/numbers.h"
 #include "store/records.h"
 #include "store/variables.h"
@@ -24,28 +26,13 @@ namespace {
 constexpr size_t kChunk = 64 * 1024;       // bytes moved per read or write call
 constexpr uint32_t kNoRecord = UINT32_MAX;  // no current record while loading
 
-// Whether the data file found at start-up still has to be kept at kBackupPath.
-bool backupPending = false;
-
-// Owns a file descriptor.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Closes now; false when close reports an error.
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
+// What this run's saves must know. loadStats sets it; resetSaveState clears it.
+struct SaveState {
+    bool suspended = false;      // start-up could not read the file: nothing is written this run
+    bool backupPending = false;  // the file found at start-up is still to be kept at kBackupPath
+    bool failureLogged = false;  // a failed save was logged and none has worked since
 };
+SaveState run;
 
 // ---------------------------------------------------------------------------------------------
 // Reading
@@ -85,6 +72,7 @@ bool LineReader::fill() {
         size_t capacity = capacity_ == 0 ? 2 * kChunk : 2 * capacity_;
         void* grown = realloc(buffer_, capacity);
         if (grown == nullptr) {
+            errno = ENOMEM;
             failed_ = true;
             return false;
         }
@@ -242,20 +230,6 @@ void indexExisting(LoadState& state) {
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-// Writes all of `size` bytes at `data`; false on any error.
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size != 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Collects output in a buffer and writes it out in chunks; remembers the first error.
 class Writer {
   public:
@@ -270,11 +244,11 @@ class Writer {
         return buffer_ + used_;
     }
     void commit(size_t size) { used_ += size; }
-    // Writes what is buffered; false if this or any earlier write failed.
-    bool flush() {
-        if (ok_ && used_ != 0) ok_ = writeAll(fd_, buffer_, used_);
+    // Writes what is buffered; returns 0, or the errno of this or an earlier failed write.
+    int flush() {
+        if (error_ == 0 && used_ != 0 && !writeAll(fd_, buffer_, used_)) error_ = errno;
         used_ = 0;
-        return ok_;
+        return error_;
     }
     static constexpr size_t kRoom = 64;  // more than any one line of the file
 
@@ -282,7 +256,7 @@ class Writer {
     int fd_;
     char* buffer_;
     size_t used_ = 0;
-    bool ok_ = true;
+    int error_ = 0;
 };
 
 // "[KEYNAME:STAMP]\n"
@@ -319,104 +293,89 @@ uint8_t* variableNameLengths() {
     return lengths;
 }
 
-// Writes every record's section; false on any error.
-bool writeRecords(int fd) {
+// Writes every record's section at the descriptor's offset; 0 or the errno of the failure.
+int writeRecords(int fd) {
     Writer out(fd);
     uint8_t* lengths = variableNameLengths();
-    bool ok = out.ok() && lengths != nullptr;
-    for (uint32_t r = 0; ok && r < nbrRec; ++r) {
+    if (!out.ok() || lengths == nullptr) {
+        free(lengths);
+        return ENOMEM;
+    }
+    for (uint32_t r = 0; r < nbrRec; ++r) {
         const StatRecord& record = isRec[r];
         writeHeader(out, record);
         for (uint32_t v = 0; v < nbrVar; ++v)
             writeValue(out, isVar[v], lengths[v], record.values != nullptr ? record.values[v] : 0);
     }
     free(lengths);
-    return ok && out.flush();
+    return out.flush();
 }
 
-// Flushes the directory holding the data file, so that a rename in it is durable.
-bool syncDataDir() {
-    Fd dir(::open(kDataDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir.ok() && ::fsync(dir.get()) == 0;
-}
-
-// Copies the file at `from` into a new file at `to`, flushed to disk; false on any error.
-bool copyFile(const char* from, const char* to) {
-    Fd in(::open(from, O_RDONLY | O_CLOEXEC));
-    if (!in.ok()) return false;
-    Fd out(::open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out.ok()) return false;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (!writeAll(out.get(), buffer, static_cast<size_t>(n))) return false;
+// The length in bytes of what writeRecords writes.
+uint64_t recordsSize() {
+    constexpr uint64_t kHeaderFrame = 14;  // "[", ":", ten digits, "]", line feed
+    uint64_t perRecord = kHeaderFrame;     // and the name, "=" and line feed of every variable line
+    for (uint32_t v = 0; v < nbrVar; ++v) perRecord += strnlen(isVar[v].name, kVariableNameMax) + 2;
+    uint64_t size = 0;
+    char text[kKeyNameBuffer];
+    for (uint32_t r = 0; r < nbrRec; ++r) {
+        const StatRecord& record = isRec[r];
+        size += perRecord + encodeKeyName(record.key, text);
+        for (uint32_t v = 0; v < nbrVar; ++v) size += formatInt16(record.values != nullptr ? record.values[v] : 0, text);
     }
-    return ::fsync(out.get()) == 0 && out.close();
+    return size;
 }
 
-// Keeps the data file as it is now at kBackupPath, replacing an older backup atomically.
-// True when it is kept, or when there is no data file to keep.
-bool keepBackup() {
-    ::unlink(kBackupTempPath);
-    bool kept = ::link(kDataPath, kBackupTempPath) == 0;
-    if (!kept && errno == ENOENT) return true;  // no file to keep
-    if (!kept) kept = copyFile(kDataPath, kBackupTempPath);
-    if (kept) kept = ::rename(kBackupTempPath, kBackupPath) == 0;
-    if (!kept) {
-        ::unlink(kBackupTempPath);
-        return false;
-    }
-    syncDataDir();
-    return true;
-}
+const Content kRecords = {writeRecords, recordsSize};
 
-// Gives the new file the permission bits of the file it replaces, if there is one.
-void keepMode(int fd) {
-    FileStatus found;
-    if (statPath(kDataPath, &found) == 0) ::fchmod(fd, found.st_mode & 07777);
-}
+// Whether opening the data file failed because there is none: no file, or a symbolic link that
+// leads nowhere.
+bool isMissing(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
 
-// Writes the tables to kTempPath, flushed to disk; false on any error.
-bool writeTempFile() {
-    Fd fd(::open(kTempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.ok()) return false;
-    keepMode(fd.get());
-    return writeRecords(fd.get()) && ::fsync(fd.get()) == 0 && fd.close();
+// Sets up this run's saves after a load that ended in `result` (with `error` where unreadable).
+LoadResult startRun(LoadResult result, int error) {
+    run = SaveState{};
+    run.suspended = result == LoadResult::kUnreadable;
+    run.backupPending = result == LoadResult::kRead;
+    if (run.suspended) logUnreadable(error);
+    return result;
 }
 
 }  // namespace
 
 LoadResult loadStats() {
     Fd fd(::open(kDataPath, O_RDONLY | O_CLOEXEC));
-    backupPending = fd.ok() || errno != ENOENT;
-    if (!fd.ok()) return backupPending ? LoadResult::kUnreadable : LoadResult::kMissing;
+    if (!fd.ok()) return startRun(isMissing(errno) ? LoadResult::kMissing : LoadResult::kUnreadable, errno);
     LoadState state;
     state.uniqueNames = variableNamesUnique();
     indexExisting(state);
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
-    return reader.failed() ? LoadResult::kUnreadable : LoadResult::kRead;
+    return startRun(reader.failed() ? LoadResult::kUnreadable : LoadResult::kRead, errno);
+}
+
+ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup) {
+    return replaceFile(path, kRecords, backupPath, makeBackup);
 }
 
 bool saveStats() {
-    if (backupPending) {
-        if (!keepBackup()) return false;
-        backupPending = false;
+    if (run.suspended) return false;
+    ReplaceResult result = saveStatsTo(kDataPath, kBackupPath, run.backupPending);
+    if (result.backupTried) {
+        run.backupPending = false;
+        if (result.backupError != 0) logBackupFailed(result.backupError);
     }
-    if (!writeTempFile() || ::rename(kTempPath, kDataPath) != 0) {
-        ::unlink(kTempPath);
+    if (result.error != 0) {
+        if (!run.failureLogged) logSaveFailed(result.error);
+        run.failureLogged = true;
         return false;
     }
-    syncDataDir();
+    if (run.failureLogged) logSaveWorks();
+    run.failureLogged = false;
     return true;
 }
 
-void resetBackupState() { backupPending = false; }
+void resetSaveState() { run = SaveState{}; }
 
 }  // namespace store

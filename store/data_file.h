@@ -3,31 +3,41 @@
 // index order, each line ending with a line feed. docs/DATA_FILE.md describes it for operators.
 #pragma once
 
+#include "store/file_replace.h"
+
 namespace store {
 
 constexpr char kDataDir[] = "psdata";
 constexpr char kDataPath[] = "psdata/morvelt.ini";
-constexpr char kTempPath[] = "psdata/morvelt.ini.tmp";          // the next content, until renamed
-constexpr char kBackupPath[] = "psdata/morvelt.ini.bak";        // the file as start-up found it
-constexpr char kBackupTempPath[] = "psdata/morvelt.ini.bak.tmp";
+constexpr char kBackupPath[] = "psdata/morvelt.ini.bak";  // the file as start-up found it
 
 enum class LoadResult {
     kRead,        // the file was read to its end
-    kMissing,     // there is no file: nothing to keep
+    kMissing,     // there is no file (or a symbolic link that leads nowhere): nothing to keep
     kUnreadable,  // the file exists but could not be opened or read to its end
 };
 
 // Reads the data file into the record table: headers find or create records, variable lines
-// set values of the current record. Records read before a read error stay. Unless the file is
-// missing, the next saveStats first keeps the file as it is now at kBackupPath.
+// set values of the current record. Records read before a read error stay. Sets up the saves of
+// this run: after kRead, the first save keeps the file found at kBackupPath; after kUnreadable
+// (logged), no save of this run touches the file.
 LoadResult loadStats();
 
-// Replaces the data file, atomically and durably, with the content of the tables. Returns false,
-// leaving the file exactly as it was and no temporary file behind, when any step fails or when
-// the file found at start-up could not be kept aside yet.
+// Replaces the content of the data file with the tables' text, keeping the file's identity
+// (store/file_replace.h tells how: by rename where that keeps it, atomically and durably, else
+// in place). The first save of a run first keeps the file found at start-up as the backup,
+// once; a backup that cannot be made is logged and does not hold the save back. Returns false
+// when nothing was saved: the run's saves are suspended, or the save failed (logged when it is
+// the first failure since saving last worked; the next success is logged too).
 bool saveStats();
 
-// Forgets that the file found at start-up still has to be kept aside.
-void resetBackupState();
+// What saveStats does to the data file without its bookkeeping or log lines: replaces the content
+// of the file at `path` with the tables' text, keeping the file's identity (store/file_replace.h),
+// after keeping its present content at `backupPath` where `makeBackup`. For a tool that edits
+// a stopped server's file.
+ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup);
+
+// Forgets the run's save state, at shutdown.
+void resetSaveState();
 
 }  // namespace store

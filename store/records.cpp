@@ -107,8 +107,7 @@ void expireRecords() {
     uint32_t kept = 0;
     uint32_t now = presentTime();
     for (uint32_t i = 0; i < nbrRec; ++i) {
-        uint32_t age = now - isRec[i].stamp;
-        if (age > kAgeLimit) {
+        if (isExpired(isRec[i].stamp, now)) {
             DisposePtr(isRec[i].values);
             continue;
         }

@@ -19,6 +19,7 @@ namespace store {
 
 constexpr uint32_t kKeyFloor = 1000;     // keys up to this stand for no recorded user
 constexpr uint32_t kAgeLimit = 432000;   // five days, in seconds
+constexpr uint32_t kAheadLimit = 432000; // how far a stamp may lie ahead of a clock set back
 
 // The present time as a stamp: seconds since the epoch, cut to their low 32 bits, also after
 // 2038-01-19 03:14:07 UTC with a C library whose 32-bit clock has ended there.
@@ -38,9 +39,15 @@ StatRecord* findOrCreateRecord(uint32_t key, uint32_t stamp);
 // As findOrCreateRecord, for a key known to be absent from the table.
 StatRecord* createRecord(uint32_t key, uint32_t stamp);
 
-// Drops every record whose stamp is more than kAgeLimit behind the present (ages wrap modulo
-// 2^32, so a stamp in the future is dropped too), giving its value array back. The others keep
-// their order.
+// Whether a record stamped `stamp` is dropped at `present`: the stamp is more than kAgeLimit
+// behind the present and more than kAheadLimit ahead of it (both modulo 2^32), so a record
+// stamped just before the clock was set back stays.
+inline bool isExpired(uint32_t stamp, uint32_t present) {
+    return present - stamp > kAgeLimit && stamp - present > kAheadLimit;
+}
+
+// Drops every record that isExpired at the present, giving its value array back. The others
+// keep their order.
 void expireRecords();
 
 // Gives back every value array in table order, then the table itself. Afterwards the table is

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "store/notices.h"
+
 StatVariable* isVar = nullptr;
 uint32_t nbrVar = 0;
 
@@ -26,15 +28,24 @@ uint32_t variableIndex(const char* name) {
     return length > kVariableNameMax ? 0 : variableIndex(name, static_cast<uint32_t>(length));
 }
 
+// Whether `name` holds a character that the data file's lines give a meaning: its value could
+// not be read back, or its line would read as a header.
+static bool holdsLineSyntax(const char* name) { return strpbrk(name, "=[]\n\r") != nullptr; }
+
 void registerVariable(const char* name) {
-    if (name == nullptr || variableIndex(name) != 0) return;
+    if (name == nullptr) return;
+    if (holdsLineSyntax(name)) {
+        logRefusedName(name);
+        return;
+    }
+    StatVariable cut;
+    memset(cut.name, 0, sizeof cut.name);
+    strncpy(cut.name, name, kVariableNameMax);
+    if (variableIndex(cut.name) != 0) return;
     void* grown = realloc(isVar, (nbrVar + 1) * sizeof(StatVariable));
     if (grown == nullptr) return;
     isVar = static_cast<StatVariable*>(grown);
-    StatVariable& entry = isVar[nbrVar];
-    memset(entry.name, 0, sizeof entry.name);
-    strncpy(entry.name, name, kVariableNameMax);
-    ++nbrVar;
+    isVar[nbrVar++] = cut;
 }
 
 }  // namespace store

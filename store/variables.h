@@ -19,7 +19,9 @@ PLUGIN_EXPORT uint32_t nbrVar;      // its number of entries
 namespace store {
 
 // Adds `name`, cut to kVariableNameMax characters, at the end of the table, unless it is null
-// or already present. When the table cannot grow, it stays as it is and the name is skipped.
+// or the cut name is already present. A name holding '=', '[', ']', a line feed or a carriage
+// return is refused with a line in the host's log: the data file could not carry it. When the
+// table cannot grow, it stays as it is and the name is skipped.
 void registerVariable(const char* name);
 
 // The index of the first entry equal to `name` byte for byte, or 0 (also for null).

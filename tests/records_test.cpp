@@ -131,14 +131,37 @@ TEST_F(RecordsTest, ExpiryKeepsTheOrderAndValuesOfTheRecordsLeft) {
     expectNothingLeftAfterShutdown();
 }
 
-TEST_F(RecordsTest, StampInTheFutureIsDropped) {
-    startWithTwoVariables();
-    uint32_t t = now();
-    ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
-    host.setNow(t - 1);
-    host.timerEvent();
-    EXPECT_EQ(host.plugin().recordCount(), 0u);
-    expectNothingLeftAfterShutdown();
+// A clock set back: a record stamped at most kAgeLimit seconds ahead of the present stays;
+// further ahead it is dropped. Stamps and the present wrap modulo 2^32.
+struct ClockStepCase {
+    const char* what;
+    uint64_t stamped;  // the clock when the user stored
+    uint64_t present;  // the clock at the timer event
+    bool stays;
+};
+
+const ClockStepCase kClockStepCases[] = {
+    {"one second back", 1767225600, 1767225599, true},
+    {"set back by the whole limit", 1767225600, 1767225600 - kAgeLimit, true},
+    {"set back one second beyond it", 1767225600, 1767225600 - kAgeLimit - 1, false},
+    {"at the age limit", 1767225600, 1767225600 + kAgeLimit, true},
+    {"one second past the age limit", 1767225600, 1767225600 + kAgeLimit + 1, false},
+    {"stamped after the wrap, set back before it", 5, 4294967290u, true},
+    {"stamped before the wrap, aged across it", 4294967290u, 4294967296u + 100, true},
+    {"far behind across the wrap", 4294967290u, 4294967296u + kAgeLimit, false},
+};
+
+TEST_F(RecordsTest, ClockSetBackKeepsRecordsStampedUpToTheLimitAhead) {
+    for (const ClockStepCase& c : kClockStepCases) {
+        SCOPED_TRACE(c.what);
+        startWithTwoVariables();
+        host.setNow(c.stamped);
+        ASSERT_TRUE(host.changeSpot(user(5001), 1, 1, 7));
+        host.setNow(c.present);
+        host.timerEvent();
+        EXPECT_EQ(host.plugin().recordCount(), c.stays ? 1u : 0u);
+        expectNothingLeftAfterShutdown();
+    }
 }
 
 TEST_F(RecordsTest, ShowingValuesDoesNotKeepARecordAlive) {

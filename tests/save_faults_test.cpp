@@ -1,8 +1,10 @@
 // Save failures: the data file's folder gone, the temporary file impossible to create, writes
-// failing part way (disk full, the file size limit), flushing or renaming failing, the backup
-// impossible to make. Whatever fails, the previous file stays byte for byte, no temporary file
-// is left, the records stay in memory, the timer stays armed, and the next timer event after
-// the fault is gone writes the file.
+// failing part way (an I/O error, a full disk where the new text is longer than the file, the
+// file size limit), flushing or renaming failing, the backup impossible to make. Whatever fails,
+// the previous file stays byte for byte, no temporary file is left, the records stay in memory,
+// the timer stays armed, the log says so once, and the next timer event after the fault is gone
+// writes the file and says saving works again. A backup that cannot be made is logged and does
+// not hold the save back.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -13,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -25,25 +28,48 @@
 namespace {
 
 struct SystemFaults {
-    long long writeBudget = -1;  // bytes that may still be written; -1: no limit
-    int writeError = ENOSPC;
+    long long writeBudget = -1;   // bytes that may still be written; -1: no limit
+    long long growthBudget = -1;  // bytes that writes may still add to files; -1: no limit
     bool fsyncFails = false;
     bool renameFails = false;
     bool linkFails = false;
 };
 SystemFaults faults;
 
+// The bytes a write of `size` bytes adds beyond the end of the regular file `fd`.
+long long growthOf(int fd, size_t size) {
+    struct stat status;
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || at < 0) return 0;
+    long long end = static_cast<long long>(at) + static_cast<long long>(size);
+    long long from = at > status.st_size ? at : status.st_size;
+    return end > from ? end - from : 0;
+}
+
+// Cuts a write of `size` bytes to what `budget` allows, charging it `cost` (the bytes that
+// count). False, with errno `error`, when nothing is allowed.
+bool charge(long long& budget, long long cost, size_t& size, int error) {
+    if (budget < 0) return true;
+    if (cost > budget) {
+        long long cut = cost - budget;
+        if (static_cast<long long>(size) <= cut) {
+            errno = error;
+            return false;
+        }
+        size -= static_cast<size_t>(cut);
+        cost = budget;
+    }
+    budget -= cost;
+    return true;
+}
+
 }  // namespace
 
+// An I/O error once writeBudget bytes are written; a full disk once writes have added
+// growthBudget bytes to files (a write within a file's old size needs no room).
 extern "C" __attribute__((visibility("default"))) ssize_t write(int fd, const void* data, size_t size) {
-    if (faults.writeBudget >= 0) {
-        if (faults.writeBudget == 0) {
-            errno = faults.writeError;
-            return -1;
-        }
-        if (static_cast<long long>(size) > faults.writeBudget) size = static_cast<size_t>(faults.writeBudget);
-        faults.writeBudget -= static_cast<long long>(size);
-    }
+    if (!charge(faults.writeBudget, static_cast<long long>(size), size, EIO)) return -1;
+    if (!charge(faults.growthBudget, growthOf(fd, size), size, ENOSPC)) return -1;
     return syscall(SYS_write, fd, data, size);
 }
 
@@ -82,7 +108,7 @@ constexpr int kRecords = 3000;  // about 120 KiB of file: several write calls
 class SaveFaultTest : public PluginTest {
   protected:
     // Starts with a file of kRecords users; with `firstSaveDone`, lets the first timer event
-    // rewrite it (keeping the backup), then changes one value so that the next save differs.
+    // rewrite it (keeping the backup), then a new user stores, so that the next save is longer.
     void startWithData(bool firstSaveDone) {
         std::string text;
         for (int i = 0; i < kRecords; ++i)
@@ -90,19 +116,31 @@ class SaveFaultTest : public PluginTest {
                     std::to_string(i) + "\nlives=-1\n";
         ASSERT_TRUE(dir.write(kData, text));
         original = text;
+        backup = text;
+        failureLogged = false;
+        runLog = host.log().size();
         start({"lives", "score"});
         if (firstSaveDone) host.advance(0);
         host.addRoom(1, {"SetStats-score"});
-        void* user = host.addUser(0xABCD0000, 0x1234, 1);
-        host.changeSpot(user, 1, 1, 321);
+        newUserStores();
     }
 
-    // Runs the due timer event with the fault in place and checks that nothing changed.
+    // A new user stores a value: the next save is longer than the file.
+    void newUserStores() {
+        host.changeSpot(host.addUser(0xABCD0000 + ++newUsers, 0x1234, 1), 1, 1, static_cast<int16_t>(newUsers));
+    }
+
+    // Runs the due timer event with the fault in place and checks that nothing changed and that
+    // the log says so, once.
     void failingTimer(const std::string& dataPath, bool tempMayExist) {
         std::string previous = dir.read(dataPath);
         std::string table = tableview::render(tableview::copyOf(host));
         size_t requests = host.timerRequests().size();
+        size_t logged = host.log().size();
         host.advance(host.timerRequests().back().due - host.now());
+        EXPECT_EQ(host.log().back().rfind("[Morvelt] psdata/morvelt.ini cannot be saved: ", 0), 0u) << host.log().back();
+        EXPECT_LE(host.log().size(), logged + 2) << "more than the failure and the backup logged";
+        failureLogged = true;
         EXPECT_TRUE(dir.read(dataPath) == previous) << "the previous file changed";
         if (!tempMayExist) EXPECT_FALSE(dir.exists(kTemp)) << "stray temporary file";
         EXPECT_FALSE(dir.exists(kBackupTemp)) << "stray temporary backup";
@@ -111,18 +149,31 @@ class SaveFaultTest : public PluginTest {
         EXPECT_FALSE(host.timerRequests().back().fired) << "the timer is not armed";
     }
 
-    // Runs the next timer event without faults and checks that it wrote the file.
+    // Runs the next timer event without faults and checks that it wrote the file, and that the
+    // log says saving works again where it had said it failed.
     void succeedingTimer() {
+        size_t logged = host.log().size();
         host.advance(host.timerRequests().back().due - host.now());
         EXPECT_TRUE(dir.read(kData) == tableview::render(tableview::copyOf(host))) << "the file is not the table";
-        EXPECT_TRUE(dir.read(kBackup) == original) << "the backup is not the file found at start-up";
+        EXPECT_TRUE(dir.read(kBackup) == backup) << "the backup is not what it should be";
+        if (failureLogged) {
+            ASSERT_EQ(host.log().size(), logged + 1);
+            EXPECT_EQ(host.log().back(), "[Morvelt] psdata/morvelt.ini is saved again.");
+        } else {
+            EXPECT_EQ(host.log().size(), logged);
+        }
+        failureLogged = false;
         EXPECT_FALSE(dir.exists(kTemp));
         EXPECT_FALSE(dir.exists(kBackupTemp));
     }
 
     void TearDown() override { faults = SystemFaults{}; }
 
-    std::string original;  // the file start-up found
+    std::string original;        // the file start-up found
+    std::string backup;          // what the backup must hold ("" for none)
+    bool failureLogged = false;  // a failed save was logged and none has worked since
+    int newUsers = 0;
+    size_t runLog = 0;           // the log's first line of this run
 };
 
 struct Fault {
@@ -145,8 +196,12 @@ std::vector<Fault> faultsAt(std::initializer_list<long long> writeBudgets) {
          [](hostsim::WorkDir&) { faults.renameFails = false; }},
     };
     for (long long budget : writeBudgets) {
-        list.push_back({"disk full after " + std::to_string(budget) + " bytes", [budget](hostsim::WorkDir&) { faults.writeBudget = budget; },
+        list.push_back({"I/O error after " + std::to_string(budget) + " bytes",
+                        [budget](hostsim::WorkDir&) { faults.writeBudget = budget; },
                         [](hostsim::WorkDir&) { faults.writeBudget = -1; }});
+        list.push_back({"disk full after " + std::to_string(budget) + " bytes",
+                        [budget](hostsim::WorkDir&) { faults.growthBudget = budget; },
+                        [](hostsim::WorkDir&) { faults.growthBudget = -1; }});
     }
     return list;
 }
@@ -161,7 +216,7 @@ TEST_F(SaveFaultTest, FailedSaveKeepsTheFileAndTheNextTimerRetries) {
         failingTimer(kData, fault.tempIsOurs);
         fault.clear(dir);
         succeedingTimer();
-        host.changeSpot(host.addUser(0xABCD0000, 0x1234, 1), 1, 1, static_cast<int16_t>(host.now() & 0x7FFF));
+        newUserStores();
     }
 }
 
@@ -174,21 +229,33 @@ TEST_F(SaveFaultTest, FailedFirstSaveKeepsTheFileAndMakesNoBackup) {
         fault.inject(dir);
         failingTimer(kData, fault.tempIsOurs);
         EXPECT_TRUE(dir.read(kData) == original) << "the file changed";
+        // The backup is made right before the file is replaced: a save that failed before that
+        // point makes it at the next save. One that could not be made is logged, and not tried
+        // again.
         if (dir.exists(kBackup)) EXPECT_TRUE(dir.read(kBackup) == original) << "the backup is not the file";
+        bool logged = std::find_if(host.log().begin() + static_cast<long>(runLog), host.log().end(), [](const std::string& line) {
+                          return line.rfind("[Morvelt] psdata/morvelt.ini.bak cannot be made: ", 0) == 0;
+                      }) != host.log().end();
+        if (logged) EXPECT_FALSE(dir.exists(kBackup)) << "a backup made and logged as failed";
+        backup = logged ? "" : original;
         fault.clear(dir);
         succeedingTimer();
     }
 }
 
-TEST_F(SaveFaultTest, BackupThatCannotBeMadeHoldsTheSaveBack) {
+TEST_F(SaveFaultTest, BackupThatCannotBeMadeIsLoggedAndDoesNotHoldTheSaveBack) {
     startWithData(false);
     ASSERT_EQ(mkdir(at(dir, kBackupTemp).c_str(), 0755), 0);
-    std::string table = tableview::render(tableview::copyOf(host));
     host.advance(0);
-    EXPECT_TRUE(dir.read(kData) == original) << "the file changed";
+    EXPECT_TRUE(dir.read(kData) == tableview::render(tableview::copyOf(host))) << "the file is not the table";
     EXPECT_FALSE(dir.exists(kBackup));
-    EXPECT_TRUE(tableview::render(tableview::copyOf(host)) == table) << "the records changed";
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_EQ(host.log()[1], "[Morvelt] psdata/morvelt.ini.bak cannot be made: File exists. Saving goes on without a "
+                             "backup of the file found at start-up.");
+    // Not tried again: the file it would keep is no longer the one found.
     ASSERT_EQ(rmdir(at(dir, kBackupTemp).c_str()), 0);
+    backup = "";
+    newUserStores();
     succeedingTimer();
 }
 

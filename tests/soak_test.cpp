@@ -98,11 +98,16 @@ class Model {
     const std::vector<Record>& records() const { return records_; }
 
   private:
+    // Drops records more than five days old, unless stamped at most five days ahead (the clock
+    // was set back); ages and distances ahead wrap modulo 2^32.
     void expire() {
         uint32_t present = static_cast<uint32_t>(now_);
-        records_.erase(std::remove_if(records_.begin(), records_.end(),
-                                      [present](const Record& r) { return present - r.stamp > kAgeLimit; }),
-                       records_.end());
+        auto stale = [present](const Record& r) {
+            uint32_t age = present - r.stamp;
+            uint32_t ahead = r.stamp - present;
+            return age > kAgeLimit && ahead > kAgeLimit;
+        };
+        records_.erase(std::remove_if(records_.begin(), records_.end(), stale), records_.end());
     }
 
     std::vector<std::string> variables_;
@@ -247,7 +252,8 @@ class Soak {
     }
 
     std::string clockBack() {
-        uint64_t back = 1 + random_() % 1000;
+        // Mostly a small step; now and then four to six days, across the limit of stamps ahead.
+        uint64_t back = random_() % 4 == 0 ? 4 * 86400 + random_() % (2 * 86400) : 1 + random_() % 1000;
         last_ = "clock back " + std::to_string(back) + " s";
         host_.setNow(host_.now() - back);
         model_.setNow(model_.now() - back);

@@ -32,13 +32,44 @@ TEST_F(StartupTest, DuplicateIsRegisteredOnceAtItsLaterPosition) {
     EXPECT_EQ(variableNames(), (std::vector<std::string>{"gold", "score"}));
 }
 
-TEST_F(StartupTest, LongNamesAreCutToFifteenCharacters) {
-    // The full name never matches the cut entry, so a second copy adds a second cut entry.
-    start({"abcdefghijklmnopq", "abcdefghijklmnopq", "abcdefghijklmnop"});
-    EXPECT_EQ(variableNames(),
-              (std::vector<std::string>{"abcdefghijklmno", "abcdefghijklmno", "abcdefghijklmno"}));
-    for (uint32_t i = 0; i < host.plugin().variableCount(); ++i)
-        EXPECT_EQ(host.plugin().variables()[i].name[15], '\0');
+// Names are compared after the cut to 15 characters; names the data file could not carry are
+// refused, each with one log line naming it as given, control characters escaped.
+struct NameCase {
+    const char* what;
+    std::vector<std::string> arguments;  // after the plug-in's name
+    std::vector<std::string> table;      // the variable table, index 1 first
+    std::vector<std::string> refused;    // as the log line shows them, in the order refused
+};
+
+const NameCase kNameCases[] = {
+    {"a long name given twice", {"abcdefghijklmnopq", "abcdefghijklmnopq"}, {"abcdefghijklmno"}, {}},
+    {"names alike in their first 15 characters", {"abcdefghijklmnoX", "abcdefghijklmnoY", "abcdefghijklmno"},
+     {"abcdefghijklmno"}, {}},
+    {"a cut name and a shorter one", {"abcdefghijklmnop", "abcdefghijklmn"}, {"abcdefghijklmn", "abcdefghijklmno"}, {}},
+    {"an equals sign", {"score", "a=b"}, {"score"}, {"a=b"}},
+    {"brackets, together or alone", {"[x]", "x]", "[y", "lives"}, {"lives"}, {"[y", "x]", "[x]"}},
+    {"line feed and carriage return", {"a\nb", "c\rd"}, {}, {"c\\rd", "a\\nb"}},
+    {"other control characters shown escaped", {"t\tb\x01=\\"}, {}, {"t\\tb\\x01=\\\\"}},
+    {"a refused character past the cut", {"abcdefghijklmnopq=", "gold"}, {"gold"}, {"abcdefghijklmnopq="}},
+};
+
+TEST_F(StartupTest, VariableNamesComparedAfterTheCutAndRefusedWhereTheFileCannotCarryThem) {
+    for (const NameCase& c : kNameCases) {
+        SCOPED_TRACE(c.what);
+        size_t logged = host.log().size() + 1;  // up to the start-up line
+        start(c.arguments);
+        EXPECT_EQ(variableNames(), c.table);
+        std::vector<std::string> expectedLog;
+        for (const std::string& name : c.refused)
+            expectedLog.push_back("[Morvelt] variable name \"" + name +
+                                  "\" refused: a name holding '=', '[', ']', a line feed or a carriage return "
+                                  "cannot be kept in psdata/morvelt.ini.");
+        EXPECT_EQ(std::vector<std::string>(host.log().begin() + static_cast<long>(logged), host.log().end()),
+                  expectedLog);
+        for (uint32_t i = 0; i < host.plugin().variableCount(); ++i)
+            EXPECT_EQ(host.plugin().variables()[i].name[15], '\0');
+        host.shutdown();
+    }
 }
 
 TEST_F(StartupTest, PercentSignsInNamesAreKeptAndNotFormatted) {

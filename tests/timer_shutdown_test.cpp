@@ -21,24 +21,29 @@ class TimerTest : public PluginTest {
         return result;
     }
 
-    // A file with records 1001 (just too old), 1002 (exactly at the age limit) and 1003 (stamped
-    // in the future), each with score and a line the next save drops.
+    // A file with records 1001 (just too old), 1002 (exactly at the age limit), 1003 (stamped
+    // just too far in the future) and 1004 (stamped ahead by the limit, as by a clock set back),
+    // each with score and a line the next save drops.
     std::string agedFile() const {
         return header("EIB", now() - kAgeLimit - 1) + "score=1\n; note\n" +
                header("FIB", now() - kAgeLimit) + "score=2\n" +
-               header("GIB", now() + 10) + "score=3\n";
+               header("GIB", now() + kAgeLimit + 1) + "score=3\n" +
+               header("HIB", now() + kAgeLimit) + "score=4\n";
     }
 };
 
 TEST_F(TimerTest, FirstEventRightAfterStartUpDropsOldRecordsAndRewritesTheFile) {
     ASSERT_TRUE(dir.write("psdata/morvelt.ini", agedFile()));
     start({"score"});
-    EXPECT_EQ(host.plugin().recordCount(), 3u);
+    EXPECT_EQ(host.plugin().recordCount(), 4u);
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), agedFile()) << "nothing is written before the first event";
 
     EXPECT_EQ(host.fireDueTimers(), 1);
-    EXPECT_EQ(recordTable(host.plugin(), now()), (std::vector<std::string>{"1002 " + std::to_string(now() - kAgeLimit) + " 2"}));
-    EXPECT_EQ(dir.read("psdata/morvelt.ini"), header("FIB", now() - kAgeLimit) + "score=2\n");
+    EXPECT_EQ(recordTable(host.plugin(), now()),
+              (std::vector<std::string>{"1002 " + std::to_string(now() - kAgeLimit) + " 2",
+                                        "1004 " + std::to_string(now() + kAgeLimit) + " 4"}));
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"),
+              header("FIB", now() - kAgeLimit) + "score=2\n" + header("HIB", now() + kAgeLimit) + "score=4\n");
 }
 
 TEST_F(TimerTest, StartUpWithoutAFileWritesOneAtTheFirstEvent) {
@@ -145,6 +150,24 @@ TEST_F(ShutdownTest, WithNothingAtAllHandsDisposePtrTwoNullsAndLeavesAnEmptyFile
     EXPECT_TRUE(dir.exists("psdata/morvelt.ini"));
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), "");
     EXPECT_EQ(host.timerRequests().size(), 1u) << "only start-up's request";
+}
+
+TEST_F(ShutdownTest, TimerEventOrSecondShutdownAfterShutdownDoesNothing) {
+    start({"score"});
+    host.addRoom(7, std::vector<std::string>{"SetStats-score"});
+    void* user = host.addUser(1001, 0);
+    ASSERT_TRUE(host.logon(user, 7));
+    ASSERT_TRUE(host.changeSpot(user, 7, 1, 5));
+    host.shutdown();
+    const std::string saved = dir.read("psdata/morvelt.ini");
+    ASSERT_EQ(saved, header("EIB", now()) + "score=5\n");
+    size_t requests = host.timerRequests().size();
+
+    EXPECT_EQ(host.timerEvent(), 0);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), saved) << "the empty tables were saved over the file";
+    EXPECT_EQ(host.timerRequests().size(), requests) << "a timer was asked for";
+    host.plugin().shutdown(nullptr);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), saved) << "a second shutdown saved the empty tables";
 }
 
 }  // namespace

@@ -161,12 +161,13 @@ void printRecords(const LoadedFile& loaded, uint64_t now, FILE* out, size_t* dro
     header.insert(header.end(), loaded.variables.begin(), loaded.variables.end());
     Table table(header);
     for (const LoadedRecord& record : loaded.records) {
-        uint32_t age = static_cast<uint32_t>(now) - record.stamp;
+        uint32_t present = static_cast<uint32_t>(now);
         bool future = record.stamp > now;
-        bool drops = age > store::kAgeLimit;
+        bool drops = store::isExpired(record.stamp, present);
         if (drops) ++*dropped;
-        std::vector<std::string> row{std::to_string(record.key), keyName(record.key), formatDate(record.stamp),
-                                     future ? "in the future" : formatAge(age), drops ? "drops" : "keeps"};
+        std::string age = future ? formatAge(record.stamp - present) + " ahead" : formatAge(present - record.stamp);
+        std::vector<std::string> row{std::to_string(record.key), keyName(record.key), formatDate(record.stamp), age,
+                                     drops ? "drops" : "keeps"};
         for (int16_t value : record.values) row.push_back(std::to_string(value));
         table.add(row);
     }

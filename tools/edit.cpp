@@ -4,12 +4,15 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
 
 #include "host/api.h"
+#include "store/data_file.h"
 #include "store/key_names.h"
 #include "store/records.h"
 #include "store/variables.h"
@@ -22,6 +25,8 @@
 namespace simtool {
 
 namespace {
+
+constexpr char kBeforeEditSuffix[] = ".before-edit";  // beside FILE: the file as it was
 
 // Each verb and its words, verb included.
 const std::map<std::string, std::string> kActionForms = {
@@ -293,14 +298,47 @@ int lockFolder(const EditRequest& request, EditLock* lock, FILE* out, std::strin
     *error = request.file + ": " + why + (result == LockResult::kHostRunning
                                               ? ": stop the host first; nothing was changed"
                                               : "; nothing was changed (--force edits without this check)");
-    return kEditRefused;
+    return kEditNotDone;
 }
 
-// Writes the tables over `request.file`, keeping `original` as FILE.before-edit first.
-int writeEditedFile(const EditRequest& request, const std::string& /*original*/, FILE* /*out*/, std::string* error) {
-    *error = request.file + ": writing an edit is not available in this build yet; nothing was changed "
-             "(use --dry-run to see what the actions would change)";
-    return kEditRefused;
+// Keeps `original`, the file's content as it was read, at `path`, replacing an older copy
+// atomically, with permission bits `mode`. 0, or the errno of the failure.
+int keepBeforeEdit(const std::string& path, const std::string& original, mode_t mode) {
+    std::string temp = path + ".tmp";
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    size_t done = 0;
+    int error = fchmod(fd, mode) == 0 ? 0 : errno;
+    while (error == 0 && done < original.size()) {
+        ssize_t n = write(fd, original.data() + done, original.size() - done);
+        if (n < 0 && errno != EINTR) error = errno;
+        if (n > 0) done += static_cast<size_t>(n);
+    }
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) unlink(temp.c_str());
+    return error;
+}
+
+// Keeps the file as it was beside it, then writes the tables over it with the plug-in's own
+// save (store/file_replace.h: by rename where that keeps the file what it is, else in place).
+int writeEditedFile(const EditRequest& request, const std::string& original, mode_t mode, FILE* out,
+                    std::string* error) {
+    std::string backup = request.file + kBeforeEditSuffix;
+    int failed = keepBeforeEdit(backup, original, mode);
+    if (failed != 0) {
+        *error = backup + ": cannot keep the file as it was there: " + strerror(failed) + "; nothing was changed";
+        return kEditNotDone;
+    }
+    store::ReplaceResult result = store::saveStatsTo(request.file.c_str(), backup.c_str(), false);
+    if (result.error != 0) {
+        *error = request.file + ": cannot write it: " + strerror(result.error) + "; the file as it was is kept as " + backup;
+        return kEditNotDone;
+    }
+    fprintf(out, "\nwrote %s (%u user%s); the file as it was is kept as %s\n", request.file.c_str(), nbrRec,
+            nbrRec == 1 ? "" : "s", backup.c_str());
+    return kEditDone;
 }
 
 // Applies every action to the tool's tables, holding the file as loaded, and returns in
@@ -385,6 +423,12 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
 
     OwnStore own(request.now);
     own.addArguments(request.variables);
+    for (const std::string& name : request.variables)
+        if (store::variableIndex(name.substr(0, kVariableNameMax).c_str()) == 0) {
+            *error = "--vars " + name + ": the plug-in refuses this name (it holds '=', '[', ']', a line feed or a "
+                     "carriage return, which the data file cannot carry)";
+            return kEditBadInput;
+        }
     std::vector<std::string> unknown;  // "NAME on line N", for variables the file holds but --vars lacks
     size_t line = 0;
     auto listener = [&](const store::LineNote& note) {
@@ -408,7 +452,7 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
         fprintf(out, "\ndry run: %s is unchanged\n", request.file.c_str());
         return kEditDone;
     }
-    return writeEditedFile(request, content, out, error);
+    return writeEditedFile(request, content, found.st_mode & 07777, out, error);
 }
 
 }  // namespace simtool

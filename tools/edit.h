@@ -30,14 +30,15 @@ struct EditRequest {
 };
 
 constexpr int kEditDone = 0;
-constexpr int kEditRefused = 1;   // a host runs, or the lock cannot be asked for without --force
+constexpr int kEditNotDone = 1;   // refused (a host runs, or the lock cannot be asked for without
+                                  // --force), or writing failed (the message tells what became of it)
 constexpr int kEditBadInput = 2;
 
 // Splits the words after "--" into actions, each verb taking its fixed number of words, and
 // checks every value, time and new name in them. False with a message naming the action.
 bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAction>* actions, std::string* error);
 
-// Runs the edit, printing what changed to `out`. Returns kEditDone, or kEditRefused or
+// Runs the edit, printing what changed to `out`. Returns kEditDone, or kEditNotDone or
 // kEditBadInput with a message in `error`; then the file is as it was.
 int runEdit(const EditRequest& request, FILE* out, std::string* error);
 

@@ -240,7 +240,7 @@ int edit(const Options& options) {
     if (!parseEditActions(options.actions, &request.actions, &error)) return badInput("edit: " + error);
     int status = runEdit(request, stdout, &error);
     if (status == kEditBadInput) return badInput("edit: " + error);
-    if (status == kEditRefused) fprintf(stderr, "morvelt-sim: edit: %s\n", error.c_str());
+    if (status == kEditNotDone) fprintf(stderr, "morvelt-sim: edit: %s\n", error.c_str());
     return status;
 }
 

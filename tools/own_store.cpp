@@ -47,7 +47,7 @@ bool OwnStore::load(const std::string& content, const LineListener& listener, st
     store::listener = &listener;
     store::loadStats();
     store::listener = nullptr;
-    store::resetBackupState();
+    store::resetSaveState();
     return true;
 }
 

@@ -297,8 +297,10 @@ void Session::reportSpots(const Snapshot& before, const Snapshot& after) {
 void Session::reportRecords(const Snapshot& before, const Snapshot& after, bool loaded) {
     for (const auto& entry : before.records) {
         if (after.records.count(entry.first) != 0) continue;
-        uint64_t stamp = entry.second.stamp;
-        std::string when = stamp > host_.now() ? "in the future" : formatAge(host_.now() - stamp) + " ago";
+        uint32_t present = static_cast<uint32_t>(host_.now());
+        uint32_t stamp = entry.second.stamp;
+        std::string when = stamp > host_.now() ? formatAge(stamp - present) + " ahead of the clock"
+                                               : formatAge(present - stamp) + " ago";
         fprintf(out_, "%srecord of %s dropped: last change %s UTC, %s\n", kIndent, userOfKey(entry.first).c_str(),
                 formatDate(stamp).c_str(), when.c_str());
     }

@@ -1,11 +1,14 @@
-// The lock that keeps an edit away from a running host: the plug-in holds a shared lock on its
-// data folder from start-up to shutdown, and the tool's exclusive request fails meanwhile.
+// The tool's edit beside the plug-in. The lock that keeps an edit away from a running host: the
+// plug-in holds a shared lock on its data folder from start-up to shutdown, and the tool's
+// exclusive request fails meanwhile. The write: the plug-in's own save, keeping the file what it
+// is, with the file as it was kept beside it.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,7 +110,7 @@ TEST_F(FolderLockTest, EditIsRefusedBesideARunningPlugInAndChangesNothing) {
     host.advance(0);
     for (bool dryRun : {false, true}) {
         std::string output, error;
-        EXPECT_EQ(editScore(dryRun, &output, &error), simtool::kEditRefused);
+        EXPECT_EQ(editScore(dryRun, &output, &error), simtool::kEditNotDone);
         EXPECT_EQ(error, "psdata/morvelt.ini: a running host holds its folder psdata (the plug-in locks it from "
                          "start-up to shutdown): stop the host first; nothing was changed");
         EXPECT_EQ(output, "");
@@ -118,6 +121,37 @@ TEST_F(FolderLockTest, EditIsRefusedBesideARunningPlugInAndChangesNothing) {
     std::string output, error;
     EXPECT_EQ(editScore(true, &output, &error), simtool::kEditDone) << error;
     EXPECT_NE(output.find("EIB (key 1001): score 1 -> 9"), std::string::npos) << output;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+}
+
+TEST_F(FolderLockTest, AnEditOfAStoppedServerIsWhatTheNextStartReads) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    start({"score"});
+    host.advance(0);
+    host.shutdown();
+    std::string saved = dir.read("psdata/morvelt.ini");
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), saved);
+    start({"score"});
+    ASSERT_EQ(host.plugin().recordCount(), 1u);
+    EXPECT_EQ(host.plugin().records()[0].values[0], 9);
+    EXPECT_EQ(host.plugin().records()[0].stamp, 1767225600u) << "only stamp changes stamps";
+}
+
+TEST_F(FolderLockTest, AnEditFollowsASymbolicLinkAndKeepsTheOldFileBesideTheLink) {
+    ASSERT_EQ(mkdir("volume", 0755), 0);
+    ASSERT_TRUE(dir.write("volume/stats.ini", "[EIB:1767225600]\nscore=1\n"));
+    ASSERT_EQ(symlink("../volume/stats.ini", "psdata/morvelt.ini"), 0);
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.before-edit", "an older edit's\n"));
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    char target[64] = {};
+    ASSERT_GT(readlink("psdata/morvelt.ini", target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "../volume/stats.ini");
+    EXPECT_EQ(dir.read("volume/stats.ini"), "[EIB:1767225600]\nscore=9\n");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), "[EIB:1767225600]\nscore=1\n");
+    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
 }
 
 TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {

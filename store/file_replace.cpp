@@ -1,0 +1,275 @@
+// Replacing a file's content: by a new file renamed over it, or in place.
+#include "store/file_replace.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/fd.h"
+#include "store/file_status.h"
+
+namespace store {
+
+namespace {
+
+constexpr char kTempSuffix[] = ".tmp";  // the new content's name until it is renamed
+constexpr int kLinksFollowed = 40;      // as many symbolic links as the kernel follows in a path
+constexpr int kRewriteInPlace = -1;     // a new file cannot be what the old one was
+constexpr size_t kBlock = 16 * 1024;    // bytes moved per call when copying or extending
+
+// A path in a buffer of its own.
+struct Path {
+    char text[PATH_MAX];
+};
+
+// Sets `out` to `a`, `b` and `c` one after the other; false when that is too long.
+bool join(Path& out, const char* a, const char* b, const char* c) {
+    size_t la = strlen(a), lb = strlen(b), lc = strlen(c);
+    if (la + lb + lc >= sizeof out.text) return false;
+    memcpy(out.text, a, la);
+    memcpy(out.text + la, b, lb);
+    memcpy(out.text + la + lb, c, lc + 1);
+    return true;
+}
+
+// The folder that holds `path`: "." for a bare name.
+void folderOf(const char* path, Path& out) {
+    const char* slash = strrchr(path, '/');
+    size_t length = slash == nullptr ? 0 : slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (length == 0) {
+        strcpy(out.text, ".");
+        return;
+    }
+    memcpy(out.text, path, length);
+    out.text[length] = '\0';
+}
+
+// Flushes the folder holding `path`, so that a rename in it is durable.
+void syncFolderOf(const char* path) {
+    Path folder;
+    folderOf(path, folder);
+    Fd fd(::open(folder.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.ok()) ::fsync(fd.get());
+}
+
+// The file a path leads to.
+struct Target {
+    Path path;           // through every symbolic link: never a link itself
+    bool exists = false;
+    FileStatus status;   // where it exists
+};
+
+// Replaces `link`, the path of a symbolic link, with the path the link holds, taken from the
+// link's real folder where it is relative. 0 or an errno.
+int followLink(Path& link) {
+    Path held;
+    ssize_t n = ::readlink(link.text, held.text, sizeof held.text);
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) == sizeof held.text) return ENAMETOOLONG;
+    held.text[n] = '\0';
+    if (held.text[0] == '/') {
+        link = held;
+        return 0;
+    }
+    Path folder, real;
+    folderOf(link.text, folder);
+    if (::realpath(folder.text, real.text) == nullptr) return errno;
+    return join(link, real.text, "/", held.text) ? 0 : ENAMETOOLONG;
+}
+
+// Finds the file `path` leads to through its symbolic links. 0 or an errno.
+int resolve(const char* path, Target& target) {
+    Path current;
+    if (!join(current, path, "", "")) return ENAMETOOLONG;
+    for (int followed = 0; followed <= kLinksFollowed; ++followed) {
+        if (statLink(current.text, &target.status) != 0) {
+            if (errno != ENOENT) return errno;
+            target.path = current;
+            target.exists = false;
+            return 0;
+        }
+        if (!S_ISLNK(target.status.st_mode)) {
+            target.path = current;
+            target.exists = true;
+            return 0;
+        }
+        int error = followLink(current);
+        if (error != 0) return error;
+    }
+    return ELOOP;
+}
+
+// Whether a file renamed over the target is, to everyone, the file it replaces: the target is a
+// regular file whose only name is its path. A second name that is the backup counts as none:
+// it is what a backup made by linking leaves when the rename after it fails.
+bool renameKeepsIdentity(const Target& target, const char* backupPath) {
+    if (!S_ISREG(target.status.st_mode)) return false;
+    if (target.status.st_nlink == 1) return true;
+    FileStatus backup;
+    return target.status.st_nlink == 2 && statLink(backupPath, &backup) == 0 &&
+           backup.st_dev == target.status.st_dev && backup.st_ino == target.status.st_ino;
+}
+
+// The permission bits a file made in place of `found` gets: found's, with owner read and write,
+// so that the file stays readable to the process that saves it.
+mode_t keptMode(const FileStatus& found) { return (found.st_mode & 07777) | S_IRUSR | S_IWUSR; }
+
+// Gives the new file `fd` the owner and group of `found` and keptMode(found). False (errno set)
+// when it cannot.
+bool takeIdentity(int fd, const FileStatus& found) {
+    FileStatus made;
+    if (statDescriptor(fd, &made) != 0) return false;
+    if ((made.st_uid != found.st_uid || made.st_gid != found.st_gid) && ::fchown(fd, found.st_uid, found.st_gid) != 0)
+        return false;
+    return ::fchmod(fd, keptMode(found)) == 0;
+}
+
+// Creates a new file at `path`, after removing a stale one, never through a link standing there.
+int createExclusive(const char* path, mode_t mode) {
+    ::unlink(path);
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+bool lacksPermission(int error) { return error == EACCES || error == EPERM; }
+bool lacksSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// Writes `content` to a new file at `temp`, flushed to disk, with the target's identity where
+// the target exists. Returns 0, kRewriteInPlace where the target exists but the new file cannot
+// be made like it (no permission in the folder, an owner that cannot be given, no room), or an
+// errno. Nothing is left at `temp` unless it returns 0.
+int writeNewFile(const Target& target, const char* temp, const Content& content) {
+    Fd fd(createExclusive(temp, target.exists ? 0600 : 0666));
+    if (!fd.ok()) return target.exists && lacksPermission(errno) ? kRewriteInPlace : errno;
+    int error = 0;
+    if (target.exists && !takeIdentity(fd.get(), target.status)) error = kRewriteInPlace;
+    if (error == 0) error = content.write(fd.get());
+    if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+    if (error == 0 && !fd.close()) error = errno;
+    if (error == 0) return 0;
+    ::unlink(temp);
+    return target.exists && lacksSpace(error) ? kRewriteInPlace : error;
+}
+
+// Copies the target's content into a new file at `to`, flushed to disk, with the target's owner,
+// group and keptMode; where owner and group cannot be given, with the owner's bits alone.
+// 0 or an errno.
+int copyInto(const Target& target, const char* to) {
+    Fd in(::open(target.path.text, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!in.ok()) return errno;
+    Fd out(createExclusive(to, 0600));
+    if (!out.ok()) return errno;
+    if (!takeIdentity(out.get(), target.status) && ::fchmod(out.get(), keptMode(target.status) & S_IRWXU) != 0)
+        return errno;
+    char buffer[kBlock];
+    for (;;) {
+        ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (!writeAll(out.get(), buffer, static_cast<size_t>(n))) return errno;
+    }
+    if (::fsync(out.get()) != 0 || !out.close()) return errno;
+    return 0;
+}
+
+// Keeps the target's present content at `backupPath`, replacing what is there atomically: by a
+// second link where `linkAllowed` and the link can be made, else by a copy. 0 or an errno.
+int keepBackup(const Target& target, const char* backupPath, bool linkAllowed) {
+    Path temp;
+    if (!join(temp, backupPath, kTempSuffix, "")) return ENAMETOOLONG;
+    ::unlink(temp.text);
+    bool linked = linkAllowed && ::link(target.path.text, temp.text) == 0;
+    int error = linked ? 0 : copyInto(target, temp.text);
+    if (error == 0 && ::rename(temp.text, backupPath) != 0) error = errno;
+    ::unlink(temp.text);  // left where the backup already was a link to the target
+    if (error != 0) return error;
+    syncFolderOf(backupPath);
+    return 0;
+}
+
+// Writes zeros from byte `from` up to byte `to` of the file. 0 or an errno.
+int extend(int fd, uint64_t from, uint64_t to) {
+    static const char zeros[kBlock] = {};
+    if (::lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) return errno;
+    while (from < to) {
+        size_t n = to - from < kBlock ? static_cast<size_t>(to - from) : kBlock;
+        if (!writeAll(fd, zeros, n)) return errno;
+        from += n;
+    }
+    return 0;
+}
+
+// Rewrites the target with `content` where it stands: the file keeps its inode, links, owner,
+// group and mode. Where the content is longer, the file is first extended to its length and cut
+// back if that fails, so the old content is overwritten only once there is room. 0 or an errno.
+int rewriteInPlace(const Target& target, const Content& content) {
+    Fd fd(::open(target.path.text, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.ok()) return errno;
+    FileStatus found;
+    if (statDescriptor(fd.get(), &found) != 0) return errno;
+    uint64_t oldSize = static_cast<uint64_t>(found.st_size);
+    uint64_t newSize = content.size();
+    if (newSize > oldSize) {
+        int error = extend(fd.get(), oldSize, newSize);
+        if (error != 0) {
+            ::ftruncate(fd.get(), static_cast<off_t>(oldSize));
+            return error;
+        }
+    }
+    if (::lseek(fd.get(), 0, SEEK_SET) != 0) return errno;
+    int error = content.write(fd.get());
+    if (error != 0) return error;
+    off_t end = ::lseek(fd.get(), 0, SEEK_CUR);
+    if (end < 0 || ::ftruncate(fd.get(), end) != 0 || ::fsync(fd.get()) != 0 || !fd.close()) return errno;
+    return 0;
+}
+
+// Notes the outcome of a backup in `result`.
+void noteBackup(ReplaceResult& result, int error) {
+    result.backupTried = true;
+    result.backupError = error;
+}
+
+}  // namespace
+
+ReplaceResult replaceFile(const char* path, const Content& content, const char* backupPath, bool makeBackup) {
+    ReplaceResult result;
+    Target target;
+    result.error = resolve(path, target);
+    if (result.error != 0) return result;
+    makeBackup = makeBackup && target.exists && S_ISREG(target.status.st_mode);
+    if (!target.exists || renameKeepsIdentity(target, backupPath)) {
+        Path temp;
+        if (!join(temp, target.path.text, kTempSuffix, "")) {
+            result.error = ENAMETOOLONG;
+            return result;
+        }
+        int error = writeNewFile(target, temp.text, content);
+        if (error == 0) {
+            if (makeBackup) noteBackup(result, keepBackup(target, backupPath, true));
+            if (::rename(temp.text, target.path.text) != 0) {
+                result.error = errno;
+                ::unlink(temp.text);
+                return result;
+            }
+            syncFolderOf(target.path.text);
+            return result;
+        }
+        if (error != kRewriteInPlace) {
+            result.error = error;
+            return result;
+        }
+    }
+    if (makeBackup) noteBackup(result, keepBackup(target, backupPath, false));
+    result.error = rewriteInPlace(target, content);
+    return result;
+}
+
+}  // namespace store
