@@ -1,5 +1,6 @@
-// The key index: open addressing with linear probing over slots that hold a table position
-// plus one (0 marks an empty slot).
+// The key index: open addressing with linear probing. A slot holds a table position plus one in
+// its low kPositionBits bits (0 marks an empty slot) and, above them, the top bits of its key's
+// hash, so that a probe reads the table only for a slot whose hash bits match.
 #include "store/key_index.h"
 
 #include <fcntl.h>
@@ -19,7 +20,11 @@ namespace store {
 namespace {
 
 constexpr uint32_t kMinSlots = 8;
-constexpr uint32_t kMaxRecords = 1u << 29;  // 2^31 slots at most; no i386 table gets near
+constexpr uint32_t kPositionBits = 27;
+constexpr uint32_t kPositionMask = (1u << kPositionBits) - 1;
+// Tables this long are not indexed (lookups scan). At 12 bytes a record, such a table alone
+// would fill half of a 32-bit address space.
+constexpr uint32_t kMaxRecords = kPositionMask - 1;
 
 struct Index {
     uint32_t* slots;          // null until built
@@ -76,15 +81,22 @@ uint32_t capacityFor(uint32_t records) {
     return capacity;
 }
 
+// The hash bits a slot keeps beside the position: the top ones, which pick no slot.
+uint32_t tag(uint32_t hash) { return hash & ~kPositionMask; }
+
+// The table position a full slot holds.
+uint32_t positionIn(uint32_t slot) { return (slot & kPositionMask) - 1; }
+
 // Puts table position `position` into the slots, unless an earlier position has its key.
 // REQUIRES: the slots have an empty one.
 void insertPosition(uint32_t position) {
     uint32_t key = isRec[position].key;
+    uint32_t hash = hashKey(key);
     uint32_t mask = index.capacity - 1;
-    uint32_t i = hashKey(key) & mask;
+    uint32_t i = hash & mask;
     for (; index.slots[i] != 0; i = (i + 1) & mask)
-        if (isRec[index.slots[i] - 1].key == key) return;
-    index.slots[i] = position + 1;
+        if ((index.slots[i] & ~kPositionMask) == tag(hash) && isRec[positionIn(index.slots[i])].key == key) return;
+    index.slots[i] = tag(hash) | (position + 1);
 }
 
 // Gives the slots back; the index is then not valid.
@@ -121,12 +133,15 @@ bool complete() { return index.valid && index.held == nbrRec; }
 // The slot answer for `key`: a position whose record has the key, or kAbsent at an empty slot,
 // or kUnknown where a slot names a position past the table's end.
 uint32_t probe(uint32_t key) {
+    uint32_t hash = hashKey(key);
     uint32_t mask = index.capacity - 1;
-    for (uint32_t i = hashKey(key) & mask;; i = (i + 1) & mask) {
+    for (uint32_t i = hash & mask;; i = (i + 1) & mask) {
         uint32_t slot = index.slots[i];
         if (slot == 0) return kAbsent;
-        if (slot > nbrRec) return kUnknown;
-        if (isRec[slot - 1].key == key) return slot - 1;
+        if ((slot & ~kPositionMask) != tag(hash)) continue;
+        uint32_t position = positionIn(slot);
+        if (position >= nbrRec) return kUnknown;
+        if (isRec[position].key == key) return position;
     }
 }
 
@@ -171,8 +186,10 @@ void compareWithTable() {
     for (uint32_t i = 0; i < index.capacity; ++i) {
         if (index.slots[i] == 0) continue;
         ++occupied;
-        if (index.slots[i] > nbrRec) {
-            snprintf(defect, sizeof defect, "slot %u holds position %u of %u", i, index.slots[i] - 1, nbrRec);
+        uint32_t position = positionIn(index.slots[i]);
+        if (position >= nbrRec || tag(hashKey(isRec[position].key)) != (index.slots[i] & ~kPositionMask)) {
+            snprintf(defect, sizeof defect, "slot %u holds position %u of %u, tagged %08x", i, position, nbrRec,
+                     index.slots[i] & ~kPositionMask);
             return;
         }
     }
