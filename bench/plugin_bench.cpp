@@ -1,7 +1,8 @@
 // Benchmarks of the plug-in's entry points, driven through the host simulator in a working
 // folder of its own, at several numbers of records with 8 variables each. Next to them it
-// measures the limits that the entry points are held against, and prints each entry point's
-// ratio to its limit beside the goal.
+// measures the limits that the entry points are held against and a plain room entry, runs the
+// lookups with keys chosen against a hash index (at fixed sizes, named scenario.keyset) and a
+// hostile client's growth to 1,000,000 records, and prints each ratio beside its goal.
 //
 //   morvelt_bench                      every scenario at 1,000 to 1,000,000 records
 //   morvelt_bench --sizes=1000,10000   chosen sizes only
