@@ -153,7 +153,7 @@ class Bench {
         for (int s = 0; s < kRoomSpots; ++s)
             spots.push_back(std::string(s % 2 == 0 ? "SetStats-" : "GetStats-") + kNames[s / 2 % kVariables]);
         host_.addRoom(kRoomId, spots);
-        host_.reserveBlocks(2 * size_t{records_} + 1000000);  // the file's records, and users added
+        host_.reserveBlocks(2 * size_t{records_} + 10000);  // the file's records, and users added
         writeDataFile();
         ok_ = true;
     }
