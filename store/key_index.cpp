@@ -22,8 +22,8 @@ namespace {
 constexpr uint32_t kMinSlots = 8;
 constexpr uint32_t kPositionBits = 27;
 constexpr uint32_t kPositionMask = (1u << kPositionBits) - 1;
-// Tables this long are not indexed (lookups scan). At 12 bytes a record, such a table alone
-// would fill half of a 32-bit address space.
+// Tables this long are not indexed (lookups scan). At 12 bytes a record, such a table would
+// take 1.5 GiB in one block: no 32-bit process gets there.
 constexpr uint32_t kMaxRecords = kPositionMask - 1;
 
 struct Index {
@@ -67,6 +67,7 @@ void seedHash() {
     index.seeded = true;
 }
 
+// The key's hash for this life: the words its four bytes pick, one table per byte, combined.
 uint32_t hashKey(uint32_t key) {
     return index.hash[0][key & 0xFF] ^ index.hash[1][(key >> 8) & 0xFF] ^ index.hash[2][(key >> 16) & 0xFF] ^
            index.hash[3][key >> 24];
