@@ -11,7 +11,6 @@
 
 #include "store/fd.h"
 #include "store/file_replace.h"
-#include "store/key_index.h"
 #include "store/key_names.h"
 #include "store/notices.h"
 #include "store/numbers.h"
@@ -120,7 +119,6 @@ char* LineReader::next(size_t& length) {
 // What a load carries from one line to the next.
 struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
-    KeyIndex index;                // every record's position, while it can grow
     bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
     uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
 };
@@ -172,23 +170,10 @@ LineMarks markLine(char* line) {
     return marks;
 }
 
-// The record for `key`, as findOrCreateRecord gives it, found through the load's index.
-// Returns its position, or kNoRecord.
-uint32_t findOrCreateIndexed(LoadState& state, uint32_t key, uint32_t stamp) {
-    if (!state.index.usable()) {
-        StatRecord* record = findOrCreateRecord(key, stamp);
-        return record == nullptr ? kNoRecord : static_cast<uint32_t>(record - isRec);
-    }
-    if (key <= kKeyFloor) return kNoRecord;
-    uint32_t position = state.index.find(key);
-    if (position != UINT32_MAX) {
-        stampRecord(isRec[position], stamp);
-        return position;
-    }
-    if (createRecord(key, stamp) == nullptr) return kNoRecord;
-    position = nbrRec - 1;
-    state.index.insert(key, position);
-    return position;
+// The position of the record for `key`, as findOrCreateRecord gives it, or kNoRecord.
+uint32_t findOrCreatePosition(uint32_t key, uint32_t stamp) {
+    StatRecord* record = findOrCreateRecord(key, stamp);
+    return record == nullptr ? kNoRecord : static_cast<uint32_t>(record - isRec);
 }
 
 // Handles one line of the data file. A line's text ends at its first NUL, as for any C string.
@@ -197,7 +182,7 @@ void handleLine(char* line, LoadState& state) {
     if (marks.close != nullptr) {
         const char* colon = strchr(marks.open + 1, ':');
         uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
-        state.current = findOrCreateIndexed(state, decodeKeyName(marks.open + 1), stamp);
+        state.current = findOrCreatePosition(decodeKeyName(marks.open + 1), stamp);
         state.nextVariable = 0;
         return;
     }
@@ -207,11 +192,6 @@ void handleLine(char* line, LoadState& state) {
     state.nextVariable = index;
     int16_t* values = isRec[state.current].values;
     if (values != nullptr) values[index - 1] = static_cast<int16_t>(parseSigned32(marks.equals + 1));
-}
-
-// Puts every record already in the table into the load's index.
-void indexExisting(LoadState& state) {
-    for (uint32_t i = 0; i < nbrRec && state.index.usable(); ++i) state.index.insert(isRec[i].key, i);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -335,7 +315,6 @@ LoadResult loadStats() {
     if (!fd.ok()) return startRun(isMissing(errno) ? LoadResult::kMissing : LoadResult::kUnreadable, errno);
     LoadState state;
     state.uniqueNames = variableNamesUnique();
-    indexExisting(state);
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
