@@ -174,6 +174,9 @@ class Host {
     // Every block DisposePtr was given, in order, while recording is on.
     void recordDisposals(bool on) { recording_ = on; disposals_.clear(); }
     const std::vector<void*>& disposals() const { return disposals_; }
+    // Makes room in the simulator's own bookkeeping of live host blocks for `count` of them, so
+    // that a benchmark does not time its growth (a real host keeps no such set).
+    void reserveBlocks(size_t count) { liveBlocks_.reserve(count); }
     // Makes the NewPtrClear call after `successes` more successful ones fail, once.
     void failNewPtrClearAfter(uint64_t successes) { newPtrFailIn_ = static_cast<int64_t>(successes); }
     // Makes the plug-in's realloc call after `successes` more successful ones fail, once.

@@ -38,6 +38,7 @@ bool Plugin::load(const std::string& path, std::string* error) {
     resolve(library, "nbrVar", nbrVar_, missing);
     resolve(library, "isRec", isRec_, missing);
     resolve(library, "nbrRec", nbrRec_, missing);
+    indexCheck = reinterpret_cast<IndexCheckFn>(dlsym(library, "morveltIndexCheck"));
     if (!missing.empty()) {
         unload();
         if (error != nullptr) *error = "plug-in " + path + " lacks " + missing;
@@ -54,6 +55,7 @@ void Plugin::unload() {
     message = nullptr;
     timer = nullptr;
     shutdown = nullptr;
+    indexCheck = nullptr;
     isVar_ = nullptr;
     nbrVar_ = nullptr;
     isRec_ = nullptr;

@@ -1,5 +1,6 @@
 // The plug-in as the host sees it: a shared library loaded with dlopen(RTLD_NOW), its four
-// entry points and its four exported globals.
+// entry points and its four exported globals; and, in the build made for tests, the check of
+// its key index.
 #pragma once
 
 #include <stdint.h>
@@ -17,6 +18,7 @@ class Plugin {
     using MessageFn = void* (*)(void* context, void* second, void* message);
     using TimerFn = int32_t (*)(void* first, void* handle, void* third);
     using ShutdownFn = void* (*)(void* unused);
+    using IndexCheckFn = const char* (*)(int32_t* complete);
 
     Plugin() = default;
     ~Plugin() { unload(); }
@@ -34,6 +36,7 @@ class Plugin {
     MessageFn message = nullptr;
     TimerFn timer = nullptr;
     ShutdownFn shutdown = nullptr;
+    IndexCheckFn indexCheck = nullptr;  // only in the build made for tests (morvelt_checked)
 
     // The plug-in's state, read through its exported globals.
     StatVariable* variables() const { return *isVar_; }

@@ -11,7 +11,6 @@
 
 #include "store/fd.h"
 #include "store/file_replace.h"
-#include "store/key_index.h"
 #include "store/key_names.h"
 #include "store/load_notes.h"
 #include "store/notices.h"
@@ -121,7 +120,6 @@ char* LineReader::next(size_t& length) {
 // What a load carries from one line to the next.
 struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
-    KeyIndex index;                // every record's position, while it can grow
     bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
     uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
 };
@@ -173,23 +171,10 @@ LineMarks markLine(char* line) {
     return marks;
 }
 
-// The record for `key`, as findOrCreateRecord gives it, found through the load's index.
-// Returns its position, or kNoRecord.
-uint32_t findOrCreateIndexed(LoadState& state, uint32_t key, uint32_t stamp) {
-    if (!state.index.usable()) {
-        StatRecord* record = findOrCreateRecord(key, stamp);
-        return record == nullptr ? kNoRecord : static_cast<uint32_t>(record - isRec);
-    }
-    if (key <= kKeyFloor) return kNoRecord;
-    uint32_t position = state.index.find(key);
-    if (position != UINT32_MAX) {
-        stampRecord(isRec[position], stamp);
-        return position;
-    }
-    if (createRecord(key, stamp) == nullptr) return kNoRecord;
-    position = nbrRec - 1;
-    state.index.insert(key, position);
-    return position;
+// The position of the record for `key`, as findOrCreateRecord gives it, or kNoRecord.
+uint32_t findOrCreatePosition(uint32_t key, uint32_t stamp) {
+    StatRecord* record = findOrCreateRecord(key, stamp);
+    return record == nullptr ? kNoRecord : static_cast<uint32_t>(record - isRec);
 }
 
 // Handles one line of the data file. A line's text ends at its first NUL, as for any C string.
@@ -200,7 +185,7 @@ void handleLine(char* line, LoadState& state) {
         uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
         uint32_t key = decodeKeyName(marks.open + 1);
         uint32_t records = nbrRec;
-        state.current = findOrCreateIndexed(state, key, stamp);
+        state.current = findOrCreatePosition(key, stamp);
         state.nextVariable = 0;
         noteLine({LineReading::kHeader, line, colon == nullptr ? nullptr : colon + 1, key, stamp,
                   state.current != kNoRecord, nbrRec != records});
@@ -220,11 +205,6 @@ void handleLine(char* line, LoadState& state) {
     int16_t* values = isRec[state.current].values;
     if (values != nullptr) values[index - 1] = static_cast<int16_t>(read);
     noteLine({LineReading::kValue, line, marks.equals + 1, 0, 0, false, false, index, read});
-}
-
-// Puts every record already in the table into the load's index.
-void indexExisting(LoadState& state) {
-    for (uint32_t i = 0; i < nbrRec && state.index.usable(); ++i) state.index.insert(isRec[i].key, i);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,7 +328,6 @@ LoadResult loadStats() {
     if (!fd.ok()) return startRun(isMissing(errno) ? LoadResult::kMissing : LoadResult::kUnreadable, errno);
     LoadState state;
     state.uniqueNames = variableNamesUnique();
-    indexExisting(state);
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);

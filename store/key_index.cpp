@@ -1,50 +1,232 @@
-// A temporary open-addressing index from user key to record position.
+// The key index: open addressing with linear probing. A slot holds a table position plus one in
+// its low kPositionBits bits (0 marks an empty slot) and, above them, the top bits of its key's
+// hash, so that a probe reads the table only for a slot whose hash bits match.
 #include "store/key_index.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#ifdef MORVELT_INDEX_CHECKS
+#include <stdio.h>
+#endif
+
+#include "store/records.h"
 
 namespace store {
 
-static uint32_t hashKey(uint32_t key) { return key * 2654435761u; }
+namespace {
 
-KeyIndex::~KeyIndex() { free(slots_); }
+constexpr uint32_t kMinSlots = 8;
+constexpr uint32_t kPositionBits = 27;
+constexpr uint32_t kPositionMask = (1u << kPositionBits) - 1;
+// Tables this long are not indexed (lookups scan). At 12 bytes a record, such a table would
+// take 1.5 GiB in one block: no 32-bit process gets there.
+constexpr uint32_t kMaxRecords = kPositionMask - 1;
 
-uint32_t KeyIndex::find(uint32_t key) const {
-    if (capacity_ == 0) return UINT32_MAX;
-    for (uint32_t i = hashKey(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
-        if (slots_[i].key == key) return slots_[i].position;
-        if (slots_[i].key == 0) return UINT32_MAX;
+struct Index {
+    uint32_t* slots;          // null until built
+    uint32_t capacity;        // a power of two, or 0
+    uint32_t held;            // table positions 0..held-1 are in the index (while valid)
+    bool valid;               // the slots describe the table's first `held` positions
+    bool seeded;              // `hash` holds this life's random words
+    uint32_t hash[4][256];    // simple tabulation: one random word per byte value and position
+};
+
+Index index;  // all zero before the first use in each life
+
+// 64 bits no client can predict: from /dev/urandom, or else from the time, the process id and
+// where the library sits in memory.
+uint64_t unpredictableSeed() {
+    uint64_t seed = 0;
+    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ssize_t got = ::read(fd, &seed, sizeof seed);
+        ::close(fd);
+        if (got == static_cast<ssize_t>(sizeof seed)) return seed;
     }
+    return (static_cast<uint64_t>(time(nullptr)) << 32) ^ static_cast<uint64_t>(getpid()) ^
+           static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&index));
 }
 
-bool KeyIndex::grow() {
-    uint32_t capacity = capacity_ == 0 ? 1024 : capacity_ * 2;
-    if (capacity == 0) return false;
-    auto* slots = static_cast<Slot*>(calloc(capacity, sizeof(Slot)));
-    if (slots == nullptr) return false;
-    for (uint32_t i = 0; i < capacity_; ++i) {
-        if (slots_[i].key == 0) continue;
-        uint32_t j = hashKey(slots_[i].key) & (capacity - 1);
-        while (slots[j].key != 0) j = (j + 1) & (capacity - 1);
-        slots[j] = slots_[i];
+// The next word of a SplitMix64 sequence.
+uint64_t splitMix(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Fills the tabulation tables from a fresh seed.
+void seedHash() {
+    uint64_t state = unpredictableSeed();
+    for (auto& table : index.hash)
+        for (uint32_t& word : table) word = static_cast<uint32_t>(splitMix(state) >> 32);
+    index.seeded = true;
+}
+
+// The key's hash for this life: the words its four bytes pick, one table per byte, combined.
+uint32_t hashKey(uint32_t key) {
+    return index.hash[0][key & 0xFF] ^ index.hash[1][(key >> 8) & 0xFF] ^ index.hash[2][(key >> 16) & 0xFF] ^
+           index.hash[3][key >> 24];
+}
+
+// The number of slots for `records` records: a power of two, at least twice one more than
+// `records`, so that the index is a quarter to half full. 0 when too many.
+uint32_t capacityFor(uint32_t records) {
+    if (records >= kMaxRecords) return 0;
+    uint32_t capacity = kMinSlots;
+    while (capacity < 2 * (records + 1)) capacity *= 2;
+    return capacity;
+}
+
+// The hash bits a slot keeps beside the position: the top ones, which pick no slot.
+uint32_t tag(uint32_t hash) { return hash & ~kPositionMask; }
+
+// The table position a full slot holds.
+uint32_t positionIn(uint32_t slot) { return (slot & kPositionMask) - 1; }
+
+// Puts table position `position` into the slots, unless an earlier position has its key.
+// REQUIRES: the slots have an empty one.
+void insertPosition(uint32_t position) {
+    uint32_t key = isRec[position].key;
+    uint32_t hash = hashKey(key);
+    uint32_t mask = index.capacity - 1;
+    uint32_t i = hash & mask;
+    for (; index.slots[i] != 0; i = (i + 1) & mask)
+        if ((index.slots[i] & ~kPositionMask) == tag(hash) && isRec[positionIn(index.slots[i])].key == key) return;
+    index.slots[i] = tag(hash) | (position + 1);
+}
+
+// Gives the slots back; the index is then not valid.
+void dropSlots() {
+    free(index.slots);
+    index.slots = nullptr;
+    index.capacity = 0;
+    index.valid = false;
+}
+
+// Makes the index hold every record of the table, in slots sized for it. False when there is
+// no memory for them; the index is then not valid.
+bool rebuild() {
+    if (!index.seeded) seedHash();
+    uint32_t capacity = capacityFor(nbrRec);
+    if (capacity != index.capacity) {
+        void* resized = capacity == 0 ? nullptr : realloc(index.slots, capacity * sizeof(uint32_t));
+        if (resized == nullptr) {
+            dropSlots();
+            return false;
+        }
+        index.slots = static_cast<uint32_t*>(resized);
+        index.capacity = capacity;
     }
-    free(slots_);
-    slots_ = slots;
-    capacity_ = capacity;
+    memset(index.slots, 0, capacity * sizeof(uint32_t));
+    for (uint32_t position = 0; position < nbrRec; ++position) insertPosition(position);
+    index.held = nbrRec;
+    index.valid = true;
     return true;
 }
 
-bool KeyIndex::insert(uint32_t key, uint32_t position) {
-    if (!usable_) return false;
-    if ((count_ + 1) * 2 > capacity_ && !grow()) {
-        usable_ = false;
-        return false;
+bool complete() { return index.valid && index.held == nbrRec; }
+
+// The slot answer for `key`: a position whose record has the key, or kAbsent at an empty slot,
+// or kUnknown where a slot names a position past the table's end.
+uint32_t probe(uint32_t key) {
+    uint32_t hash = hashKey(key);
+    uint32_t mask = index.capacity - 1;
+    for (uint32_t i = hash & mask;; i = (i + 1) & mask) {
+        uint32_t slot = index.slots[i];
+        if (slot == 0) return kAbsent;
+        if ((slot & ~kPositionMask) != tag(hash)) continue;
+        uint32_t position = positionIn(slot);
+        if (position >= nbrRec) return kUnknown;
+        if (isRec[position].key == key) return position;
     }
-    uint32_t i = hashKey(key) & (capacity_ - 1);
-    while (slots_[i].key != 0 && slots_[i].key != key) i = (i + 1) & (capacity_ - 1);
-    if (slots_[i].key == 0) ++count_;
-    slots_[i] = {key, position};
-    return true;
 }
+
+}  // namespace
+
+uint32_t indexedPosition(uint32_t key) {
+    if (!complete()) return kUnknown;
+    uint32_t position = probe(key);
+    if (position != kUnknown) return position;
+    return rebuild() ? probe(key) : kUnknown;  // a slot that does not check out: start again
+}
+
+void indexAppended() {
+    bool roomForIt = index.valid && index.held + 1 == nbrRec && 2 * nbrRec <= index.capacity;
+    if (!roomForIt) {
+        rebuild();  // grows, or retries after an earlier failure
+        return;
+    }
+    insertPosition(nbrRec - 1);
+    index.held = nbrRec;
+}
+
+void refreshIndex(bool moved) {
+    if (index.slots == nullptr && nbrRec == 0) return;  // nothing to index, and nothing held
+    if (moved || !complete()) rebuild();
+}
+
+void dropIndex() {
+    dropSlots();
+    memset(&index, 0, sizeof index);
+}
+
+#ifdef MORVELT_INDEX_CHECKS
+
+namespace {
+
+char defect[200];  // the first disagreement found since the last report, or ""
+
+// Writes to `defect` what differs between the complete index and the table.
+void compareWithTable() {
+    uint32_t occupied = 0;
+    for (uint32_t i = 0; i < index.capacity; ++i) {
+        if (index.slots[i] == 0) continue;
+        ++occupied;
+        uint32_t position = positionIn(index.slots[i]);
+        if (position >= nbrRec || tag(hashKey(isRec[position].key)) != (index.slots[i] & ~kPositionMask)) {
+            snprintf(defect, sizeof defect, "slot %u holds position %u of %u, tagged %08x", i, position, nbrRec,
+                     index.slots[i] & ~kPositionMask);
+            return;
+        }
+    }
+    uint32_t distinct = 0;  // positions that hold the first record with their key
+    for (uint32_t position = 0; position < nbrRec; ++position) {
+        uint32_t found = probe(isRec[position].key);
+        if (found == position) {
+            ++distinct;
+        } else if (found > position || isRec[found].key != isRec[position].key) {
+            snprintf(defect, sizeof defect, "key %u at position %u indexed at %d", isRec[position].key, position,
+                     static_cast<int>(found));
+            return;
+        }
+    }
+    if (occupied != distinct) snprintf(defect, sizeof defect, "%u slots for %u records", occupied, distinct);
+}
+
+}  // namespace
+
+void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned) {
+    if (defect[0] != '\0' || indexed == scanned) return;
+    snprintf(defect, sizeof defect, "lookup of key %u gave %d, the scan %d", key, static_cast<int>(indexed),
+             static_cast<int>(scanned));
+}
+
+#endif
 
 }  // namespace store
+
+#ifdef MORVELT_INDEX_CHECKS
+const char* morveltIndexCheck(int32_t* complete) {
+    if (store::defect[0] == '\0' && store::complete()) store::compareWithTable();
+    *complete = nbrRec == 0 || store::complete() ? 1 : 0;  // an empty table needs no index
+    static char reported[sizeof store::defect];
+    memcpy(reported, store::defect, sizeof reported);
+    store::defect[0] = '\0';
+    return reported;
+}
+#endif

@@ -1,39 +1,47 @@
-// A temporary index from user key to record position, kept while the data file is read so that
-// each header finds its record without scanning the table. It is dropped when the load ends.
+// The key index: the position in the record table (isRec) of each record, found by key, kept
+// beside the table for the plug-in's life. The table stays the truth: a slot holds only a
+// position and the key is read from the table, so a hit is always checked against it. The
+// index is an open-addressing table, between a quarter and half full, hashed by simple
+// tabulation over tables of random words drawn afresh at each start-up, so that keys chosen
+// by clients cannot be made to collide.
 #pragma once
 
 #include <stdint.h>
 
+#include "host/export.h"
+
 namespace store {
 
-class KeyIndex {
-  public:
-    KeyIndex() = default;
-    KeyIndex(const KeyIndex&) = delete;
-    KeyIndex& operator=(const KeyIndex&) = delete;
-    ~KeyIndex();
+constexpr uint32_t kAbsent = UINT32_MAX;       // no record has the key
+constexpr uint32_t kUnknown = UINT32_MAX - 1;  // the index cannot tell: scan the table
 
-    // The position of `key` in the record table, or UINT32_MAX when the index does not hold it.
-    uint32_t find(uint32_t key) const;
+// The position of the first record with `key` in the table, or kAbsent, or kUnknown when the
+// index is not complete (a growth failed for want of memory): lookups then scan the table until
+// a later growth or refresh rebuilds the index.
+uint32_t indexedPosition(uint32_t key);
 
-    // Records that `key` is at `position`. Returns false when the index could not grow; it is
-    // then no longer complete, and usable() turns false.
-    bool insert(uint32_t key, uint32_t position);
+// Takes in the record just appended at the table's end, growing the index when it must (or
+// rebuilding it, when it was not complete). When it cannot grow, it is not complete.
+void indexAppended();
 
-    // Whether every inserted key is held, so that a miss means the key is absent.
-    bool usable() const { return usable_; }
+// Rebuilds the index from the table when records moved in it (`moved`), or when it is not
+// complete.
+void refreshIndex(bool moved);
 
-  private:
-    struct Slot {
-        uint32_t key;       // 0 marks an empty slot (0 is never a recorded key)
-        uint32_t position;  // position in the record table
-    };
-    bool grow();
+// Gives the index's memory back. The next use builds it anew, with a new hash.
+void dropIndex();
 
-    Slot* slots_ = nullptr;
-    uint32_t capacity_ = 0;  // a power of two, or 0
-    uint32_t count_ = 0;
-    bool usable_ = true;
-};
+#ifdef MORVELT_INDEX_CHECKS
+// Test builds only: remembers the first lookup whose answer differs from the scan in table order.
+void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned);
+#endif
 
 }  // namespace store
+
+#ifdef MORVELT_INDEX_CHECKS
+// Test builds only: "" when the index agrees with the table (a complete index finds every record
+// at its position and holds nothing else) and every lookup since the last call agreed with the
+// scan; otherwise what differs. Sets *complete to whether lookups go through the index (or the
+// table is empty) rather than to the scan.
+PLUGIN_EXPORT const char* morveltIndexCheck(int32_t* complete);
+#endif

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "host/api.h"
+#include "store/key_index.h"
 #include "store/variables.h"
 
 StatRecord* isRec = nullptr;
@@ -59,11 +60,21 @@ uint32_t presentTime() {
 
 void stampRecord(StatRecord& record, uint32_t stamp) { record.stamp = stamp != 0 ? stamp : presentTime(); }
 
+// The first position of `key` in the table, or kAbsent.
+static uint32_t scanForKey(uint32_t key) {
+    for (uint32_t i = 0; i < nbrRec; ++i)
+        if (isRec[i].key == key) return i;
+    return kAbsent;
+}
+
 StatRecord* findRecord(uint32_t key) {
     if (isRec == nullptr || key <= kKeyFloor) return nullptr;
-    for (uint32_t i = 0; i < nbrRec; ++i)
-        if (isRec[i].key == key) return &isRec[i];
-    return nullptr;
+    uint32_t position = indexedPosition(key);
+#ifdef MORVELT_INDEX_CHECKS
+    if (position != kUnknown) noteLookup(key, position, scanForKey(key));
+#endif
+    if (position == kUnknown) position = scanForKey(key);
+    return position == kAbsent ? nullptr : &isRec[position];
 }
 
 StatRecord* createRecord(uint32_t key, uint32_t stamp) {
@@ -80,6 +91,7 @@ StatRecord* createRecord(uint32_t key, uint32_t stamp) {
     record->key = key;
     stampRecord(*record, stamp);
     record->values = values;
+    indexAppended();
     return record;
 }
 
@@ -113,7 +125,9 @@ void expireRecords() {
         }
         isRec[kept++] = isRec[i];
     }
-    if (kept != nbrRec) shrinkTable(kept);
+    bool moved = kept != nbrRec;
+    if (moved) shrinkTable(kept);
+    refreshIndex(moved);
 }
 
 void disposeRecords() {
@@ -121,6 +135,7 @@ void disposeRecords() {
     DisposePtr(isRec);
     isRec = nullptr;
     nbrRec = 0;
+    dropIndex();
 }
 
 }  // namespace store

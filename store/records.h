@@ -1,5 +1,6 @@
 // User records: each known user's statistic values, keyed by user key, with the time the
-// record was last stamped. The table keeps records in order of creation.
+// record was last stamped. The table keeps records in order of creation; the key index
+// (store/key_index.h) finds them by key, and changes in the same step as the table.
 #pragma once
 
 #include <stdint.h>
@@ -28,7 +29,7 @@ uint32_t presentTime();
 // Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0.
 void stampRecord(StatRecord& record, uint32_t stamp);
 
-// The record with `key`, or null. Never creates, never stamps.
+// The first record with `key` in table order, or null. Never creates, never stamps.
 StatRecord* findRecord(uint32_t key);
 
 // The record with `key`, created at the end of the table if absent, with its stamp set to
@@ -47,11 +48,11 @@ inline bool isExpired(uint32_t stamp, uint32_t present) {
 }
 
 // Drops every record that isExpired at the present, giving its value array back. The others
-// keep their order.
+// keep their order. The key index follows (and is rebuilt if a failed growth left it incomplete).
 void expireRecords();
 
-// Gives back every value array in table order, then the table itself. Afterwards the table is
-// empty.
+// Gives back every value array in table order, then the table itself and the key index.
+// Afterwards the table is empty.
 void disposeRecords();
 
 }  // namespace store

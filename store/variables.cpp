@@ -13,19 +13,19 @@ namespace store {
 
 uint32_t variableIndex(const char* name, uint32_t length) {
     if (isVar == nullptr || name == nullptr || length > kVariableNameMax) return 0;
+    if (memchr(name, '\0', length) != nullptr) return 0;  // no entry holds a NUL before its end
     for (uint32_t i = 0; i < nbrVar; ++i) {
         const char* entry = isVar[i].name;
-        if (strncmp(entry, name, length) == 0 && entry[length] == '\0' &&
-            memchr(name, '\0', length) == nullptr)
-            return i + 1;
+        if (memcmp(entry, name, length) == 0 && entry[length] == '\0') return i + 1;
     }
     return 0;
 }
 
 uint32_t variableIndex(const char* name) {
-    if (name == nullptr) return 0;
-    size_t length = strlen(name);
-    return length > kVariableNameMax ? 0 : variableIndex(name, static_cast<uint32_t>(length));
+    if (isVar == nullptr || name == nullptr) return 0;
+    for (uint32_t i = 0; i < nbrVar; ++i)
+        if (strcmp(isVar[i].name, name) == 0) return i + 1;  // an entry is at most kVariableNameMax long
+    return 0;
 }
 
 // Whether `name` holds a character that the data file's lines give a meaning: its value could

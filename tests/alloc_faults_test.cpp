@@ -3,7 +3,10 @@
 // allocation it makes, with that one allocation failing. After every step the tables must be
 // well formed, records from before the step intact, records the reference has missing only
 // where the failure struck, the data file the table's text (or, in a run whose load failed part
-// way, the file as start-up found it), and after shutdown no block alive.
+// way, the file as start-up found it), and after shutdown no block alive. The plug-in is the
+// build made for tests: after every step its key index must agree with the table, and every
+// lookup with a scan of the table, also while a failed growth of the index leaves lookups to
+// the scan.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -66,6 +69,8 @@ class Scenario {
              }},
             {"known user stores", false, false, [](Scenario& s) { s.host.changeSpot(s.known1, kRoomA, 1, 5); }},
             {"second new user stores", false, false, [](Scenario& s) { s.host.changeSpot(s.new2, kRoomA, 3, -9); }},
+            // The key index grew in the last step; where that failed, these lookups scan.
+            {"first new user stores again", false, false, [](Scenario& s) { s.host.changeSpot(s.new1, kRoomA, 3, 8); }},
             {"timer drops the oldest", false, true, [](Scenario& s) { s.host.advance(300); }},
             {"restart", true, false, [](Scenario& s) {
                  s.host.shutdown();
@@ -93,6 +98,7 @@ class Scenario {
     void* new1;
     void* new2;
     std::string found;  // the data file as the last start-up found it
+    int scanningSteps = 0;  // steps after which the key index was left incomplete
 };
 
 // Checks `after`, the table after `step` in a run whose table was `before`, against the
@@ -160,6 +166,9 @@ std::vector<Table> runScenario(Scenario& s, const std::vector<Table>* reference)
             EXPECT_TRUE(!suspended || struck) << step.name << ": unreadable without a fault";
         }
         Table after = tableview::copyOf(s.host);
+        bool indexComplete = true;
+        EXPECT_EQ(tableview::indexDefect(s.host, &indexComplete), "") << step.name;
+        if (!indexComplete) ++s.scanningSteps;
         std::string defect = tableview::defects(s.host);
         EXPECT_EQ(defect, "") << step.name;
         if (reference != nullptr)
@@ -191,8 +200,9 @@ std::vector<Table> referenceRun() {
 }
 
 // Runs the scenario with the `n`th allocation of one kind failing, for every n it reaches.
-// Returns how many failures struck.
-int injectEach(const std::function<void(hostsim::Host&, uint64_t)>& arm) {
+// Returns how many failures struck; adds to `scanningSteps` the steps that ended with the key
+// index incomplete.
+int injectEach(const std::function<void(hostsim::Host&, uint64_t)>& arm, int* scanningSteps = nullptr) {
     std::vector<Table> reference = referenceRun();
     int struck = 0;
     for (uint64_t n = 0;; ++n) {
@@ -200,6 +210,7 @@ int injectEach(const std::function<void(hostsim::Host&, uint64_t)>& arm) {
         Scenario s;
         arm(s.host, n);
         runScenario(s, &reference);
+        if (scanningSteps != nullptr) *scanningSteps += s.scanningSteps;
         if (s.host.faultPending()) break;  // the scenario makes no more allocations
         ++struck;
         if (::testing::Test::HasFatalFailure()) break;
@@ -215,9 +226,13 @@ TEST(AllocationFaultTest, EachHostAllocationFailingInTurnLosesNothingElse) {
 
 TEST(AllocationFaultTest, EachReallocFailingInTurnLosesNothingElse) {
     if (!hostsim::Host::reallocFaultsSupported()) GTEST_SKIP() << "realloc faults need the plain build";
-    int struck = injectEach([](hostsim::Host&, uint64_t n) { hostsim::Host::failReallocAfter(n); });
-    EXPECT_GE(struck, 12);  // three variables twice, the records, the reader's buffer, the shrink
-    printf("realloc fault points: %d\n", struck);
+    int scanningSteps = 0;
+    int struck = injectEach([](hostsim::Host&, uint64_t n) { hostsim::Host::failReallocAfter(n); }, &scanningSteps);
+    // three variables twice, the records, the reader's buffer, the shrink, the key index's growth
+    EXPECT_GE(struck, 12);
+    // The index's growth failed, and lookups went to the scan, in some steps.
+    EXPECT_GE(scanningSteps, 1);
+    printf("realloc fault points: %d, steps ending with lookups left to the scan: %d\n", struck, scanningSteps);
 }
 
 }  // namespace

@@ -67,11 +67,25 @@ inline std::string render(const Table& table) {
     return text;
 }
 
+// What the plug-in built for tests reports of its key index: "" when the index agrees with the
+// record table and every lookup since the last report agreed with a scan of the table (always
+// "" for a plug-in without the check). Sets *complete, when given, to whether the index was
+// complete (lookups through it) rather than left to the scan for want of memory.
+inline std::string indexDefect(hostsim::Host& host, bool* complete = nullptr) {
+    hostsim::Plugin& p = host.plugin();
+    int32_t whole = 1;
+    std::string defect = p.indexCheck != nullptr ? p.indexCheck(&whole) : "";
+    if (complete != nullptr) *complete = whole != 0;
+    return defect.empty() ? "" : "key index: " + defect;
+}
+
 // What is wrong with the plug-in's tables, or "" when they are well formed: the counts agree
 // with the blocks, keys are unique and above the floor, every record has a value array (but with
-// no variables, where it may lack one), and those arrays are the only host blocks alive.
+// no variables, where it may lack one), those arrays are the only host blocks alive, and the key
+// index (in the plug-in built for tests) agrees with the table.
 inline std::string defects(hostsim::Host& host) {
     hostsim::Plugin& p = host.plugin();
+    if (std::string index = indexDefect(host); !index.empty()) return index;
     if ((p.recordCount() == 0) != (p.records() == nullptr)) return "record count and table disagree";
     if ((p.variableCount() == 0) != (p.variables() == nullptr)) return "variable count and table disagree";
     std::set<uint32_t> keys;

@@ -13,6 +13,7 @@
 
 #include "host/api.h"
 #include "store/data_file.h"
+#include "store/key_index.h"
 #include "store/key_names.h"
 #include "store/records.h"
 #include "store/variables.h"
@@ -203,6 +204,7 @@ bool Editor::drop(const std::vector<std::string>& w, std::string* error) {
     size_t position = static_cast<size_t>(record - isRec);
     memmove(record, record + 1, (nbrRec - position - 1) * sizeof(StatRecord));
     --nbrRec;
+    store::refreshIndex(true);  // the records after it moved
     return true;
 }
 
