@@ -5,11 +5,14 @@
 // for the first timer event at once. Each timer event drops stale records, rewrites the data
 // file and asks for the next event. Shutdown does that work once more and gives back all memory;
 // a timer event or a second shutdown that arrives after it does nothing.
+// From start-up to shutdown the plug-in holds a shared lock on the data folder, the sign to
+// tools that a host is running.
 #include <stdint.h>
 
 #include "host/api.h"
 #include "host/export.h"
 #include "store/data_file.h"
+#include "store/folder_lock.h"
 #include "store/records.h"
 #include "store/variables.h"
 
@@ -45,6 +48,7 @@ void expireAndSave() {
 PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
     FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
     registerArguments(count, arguments);
+    store::holdDataFolder();
     store::loadStats();
     running = true;
     scheduleTimerEvent(handle, 0, kFirstTimerDelay);
@@ -65,6 +69,7 @@ PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
     isVar = nullptr;
     nbrVar = 0;
     store::resetSaveState();
+    store::releaseDataFolder();
     running = false;
     return nullptr;
 }

@@ -10,6 +10,7 @@ packages=(
   binutils                        # readelf, for the library check
   clang libclang-rt-14-dev        # fuzzers (libFuzzer) and sanitizer runtimes
   libbenchmark-dev                # the benchmarks
+  libcli11-dev nlohmann-json3-dev # morvelt-sim's command line and JSON output (header-only)
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include "store/fd.h"
 #include "store/file_replace.h"
 #include "store/key_names.h"
+#include "store/load_notes.h"
 #include "store/notices.h"
 #include "store/numbers.h"
 #include "store/records.h"
@@ -182,16 +183,28 @@ void handleLine(char* line, LoadState& state) {
     if (marks.close != nullptr) {
         const char* colon = strchr(marks.open + 1, ':');
         uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
-        state.current = findOrCreatePosition(decodeKeyName(marks.open + 1), stamp);
+        uint32_t key = decodeKeyName(marks.open + 1);
+        uint32_t records = nbrRec;
+        state.current = findOrCreatePosition(key, stamp);
         state.nextVariable = 0;
+        noteLine({LineReading::kHeader, line, colon == nullptr ? nullptr : colon + 1, key, stamp,
+                  state.current != kNoRecord, nbrRec != records});
         return;
     }
-    if (state.current == kNoRecord || marks.equals == nullptr) return;
+    if (state.current == kNoRecord || marks.equals == nullptr) {
+        noteLine({state.current == kNoRecord ? LineReading::kNoRecord : LineReading::kNotAValueLine, line, nullptr});
+        return;
+    }
     uint32_t index = lineVariableIndex(line, static_cast<uint32_t>(marks.equals - line), state);
-    if (index == 0) return;
+    if (index == 0) {
+        noteLine({LineReading::kUnknownVariable, line, marks.equals + 1});
+        return;
+    }
     state.nextVariable = index;
+    int32_t read = parseSigned32(marks.equals + 1);
     int16_t* values = isRec[state.current].values;
-    if (values != nullptr) values[index - 1] = static_cast<int16_t>(parseSigned32(marks.equals + 1));
+    if (values != nullptr) values[index - 1] = static_cast<int16_t>(read);
+    noteLine({LineReading::kValue, line, marks.equals + 1, 0, 0, false, false, index, read});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -321,9 +334,13 @@ LoadResult loadStats() {
     return startRun(reader.failed() ? LoadResult::kUnreadable : LoadResult::kRead, errno);
 }
 
+ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup) {
+    return replaceFile(path, kRecords, backupPath, makeBackup);
+}
+
 bool saveStats() {
     if (run.suspended) return false;
-    ReplaceResult result = replaceFile(kDataPath, kRecords, kBackupPath, run.backupPending);
+    ReplaceResult result = saveStatsTo(kDataPath, kBackupPath, run.backupPending);
     if (result.backupTried) {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);

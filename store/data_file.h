@@ -3,6 +3,8 @@
 // index order, each line ending with a line feed. docs/DATA_FILE.md describes it for operators.
 #pragma once
 
+#include "store/file_replace.h"
+
 namespace store {
 
 constexpr char kDataDir[] = "psdata";
@@ -28,6 +30,12 @@ LoadResult loadStats();
 // when nothing was saved: the run's saves are suspended, or the save failed (logged when it is
 // the first failure since saving last worked; the next success is logged too).
 bool saveStats();
+
+// What saveStats does to the data file without its bookkeeping or log lines: replaces the content
+// of the file at `path` with the tables' text, keeping the file's identity (store/file_replace.h),
+// after keeping its present content at `backupPath` where `makeBackup`. For a tool that edits
+// a stopped server's file.
+ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup);
 
 // Forgets the run's save state, at shutdown.
 void resetSaveState();

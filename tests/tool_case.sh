@@ -12,8 +12,12 @@
 #   alone                a copy of the tool is run from an empty folder, with no plug-in beside
 #                        it; @ALONE@ stands for that folder
 #   unchanged: PATH      a file that must be byte for byte the same afterwards
-#   --- stdout           the rest, up to "--- stderr" or the end: the whole standard output
-#   --- stderr           the rest: the whole standard error
+#   copy: NAME           copies the fixture NAME into a scratch folder, @FILES@ in the arguments
+#                        and the output (one line each; several allowed)
+#   --- stdout           the rest, up to the next "--- " line or the end: the whole standard output
+#   --- stderr           likewise, the whole standard error
+#   --- file NAME        likewise, the whole content of NAME in the scratch folder afterwards; with
+#                        copies, the scratch folder must hold exactly the files these sections name
 # In the expected output, @PLUGIN@ stands for the plug-in's path, @BUILD@ for the build folder,
 # @FIXTURES@ for the fixture folder and @SOURCE@ for the source folder.
 set -u
@@ -28,7 +32,10 @@ trap 'rm -rf "$work"' EXIT
 field() { sed -n "s/^$1: //p" "$case_file" | head -n 1; }
 section() { awk -v want="--- $1" '/^--- /{on = ($0 == want); next} on' "$case_file"; }
 
-args=$(field args | sed "s|@BUILD@|$build|g")
+files="$work/files"
+mkdir "$files"
+sed -n 's/^copy: //p' "$case_file" | while read -r name; do cp "$fixtures/$name" "$files/"; done
+args=$(field args | sed -e "s|@BUILD@|$build|g" -e "s|@FILES@|$files|g")
 want_status=$(field status)
 extra=()
 grep -qx nowrite "$case_file" && extra=(--dir "$work/run")
@@ -46,8 +53,8 @@ status=$?
 
 fail=0
 normalize() {
-    sed -e "s|$work/alone|@ALONE@|g" -e "s|$plugin|@PLUGIN@|g" -e "s|$build|@BUILD@|g" -e "s|$fixtures|@FIXTURES@|g" \
-        -e "s|$source_dir|@SOURCE@|g" "$1"
+    sed -e "s|$files|@FILES@|g" -e "s|$work/alone|@ALONE@|g" -e "s|$plugin|@PLUGIN@|g" -e "s|$build|@BUILD@|g" \
+        -e "s|$fixtures|@FIXTURES@|g" -e "s|$source_dir|@SOURCE@|g" "$1"
 }
 for stream in stdout stderr; do
     section "$stream" >"$work/want-$stream"
@@ -55,6 +62,22 @@ for stream in stdout stderr; do
     if ! diff -u "$work/want-$stream" "$work/got-$stream" >"$work/diff"; then
         echo "FAIL: $stream differs (- expected, + got):"
         cat "$work/diff"
+        fail=1
+    fi
+done
+want_files=$(sed -n 's/^--- file //p' "$case_file" | sort)
+if grep -q '^copy: ' "$case_file"; then
+    got_files=$(ls -A "$files" | sort)
+    if [ "$got_files" != "$want_files" ]; then
+        echo "FAIL: the scratch folder holds [$(echo $got_files)], expected [$(echo $want_files)]"
+        fail=1
+    fi
+fi
+for name in $want_files; do
+    section "file $name" >"$work/want-file"
+    if ! cmp -s "$work/want-file" "$files/$name"; then
+        echo "FAIL: $name differs (- expected, + got):"
+        diff -u "$work/want-file" "$files/$name"
         fail=1
     fi
 done

@@ -4,7 +4,13 @@
 
 #include <string>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "tools/clock_text.h"
+#include "tools/export.h"
+#include "tools/run_folder.h"
 #include "tools/script.h"
 
 namespace {
@@ -169,6 +175,31 @@ TEST(ScriptReader, ADataFileIsLookedForBesideTheScript) {
     std::string error;
     EXPECT_FALSE(parseScriptText("/no/such/dir/s.script", "datafile x.ini\n", &script, &error));
     EXPECT_EQ(error.find("/no/such/dir/s.script:1: expected a readable data file: /no/such/dir/x.ini: "), 0u) << error;
+}
+
+// ---- Files the tool reads and what it writes ---------------------------------------------------
+
+TEST(ToolFiles, AFileLargerThanTheLimitIsRefusedWithoutReadingIt) {
+    char path[] = "/tmp/morvelt-big-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, off_t{5} << 30), 0);  // 5 GiB, sparse
+    close(fd);
+    std::string content, error;
+    EXPECT_FALSE(readFile(path, &content, &error));
+    EXPECT_EQ(error, std::string(path) + ": 5368709120 bytes, more than the 256 MiB the tool reads");
+    EXPECT_TRUE(content.empty());
+    unlink(path);
+}
+
+TEST(ToolFiles, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
+    struct Case {
+        const char* text;
+        const char* field;
+    };
+    for (const Case& c : {Case{"score", "score"}, Case{"", ""}, Case{"a,b", "\"a,b\""}, Case{"q\"t", "\"q\"\"t\""},
+                          Case{"two\nlines", "\"two\nlines\""}, Case{"cr\r", "\"cr\r\""}, Case{"a b", "a b"}})
+        EXPECT_EQ(csvField(c.text), c.field) << c.text;
 }
 
 }  // namespace

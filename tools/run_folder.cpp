@@ -2,6 +2,7 @@
 #include "tools/run_folder.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
@@ -32,6 +33,46 @@ bool makeFolder(const std::string& path, std::string* error) {
         return false;
     }
     return true;
+}
+
+// Whether the open file `fd` is a regular file of at most kReadLimit bytes; false with a
+// message naming `path` otherwise. A device such as /dev/zero would never end.
+bool readableSize(int fd, const std::string& path, std::string* error) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        *error = path + ": cannot read the file: " + strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file: expected a file (not a device, folder or pipe)";
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kReadLimit) {
+        *error = path + ": " + std::to_string(st.st_size) + " bytes, more than the " +
+                 std::to_string(kReadLimit >> 20) + " MiB the tool reads";
+        return false;
+    }
+    return true;
+}
+
+// The whole content of the open file `fd`; false with a message naming `path`.
+bool readAll(int fd, const std::string& path, std::string* content, std::string* error) {
+    content->clear();
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = path + ": cannot read the file: " + strerror(errno);
+            return false;
+        }
+        if (content->size() + static_cast<size_t>(n) > kReadLimit) {
+            *error = path + ": grew past " + std::to_string(kReadLimit >> 20) + " MiB while it was read";
+            return false;
+        }
+        content->append(buffer, static_cast<size_t>(n));
+    }
 }
 
 }  // namespace
@@ -67,18 +108,14 @@ bool RunFolder::enter(const std::string& chosen, std::string* error) {
 const std::string& RunFolder::path() const { return temp_ != nullptr ? temp_->path() : chosen_; }
 
 bool readFile(const std::string& path, std::string* content, std::string* error) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
+    // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         *error = path + ": cannot read the file: " + strerror(errno);
         return false;
     }
-    content->clear();
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) != 0) content->append(buffer, n);
-    bool ok = !ferror(f);
-    fclose(f);
-    if (!ok) *error = path + ": cannot read the file";
+    bool ok = readableSize(fd, path, error) && readAll(fd, path, content, error);
+    close(fd);
     return ok;
 }
 

@@ -3,6 +3,8 @@
 // file from before, so the plug-in never overwrites a file nobody asked it to write.
 #pragma once
 
+#include <stdint.h>
+
 #include <memory>
 #include <string>
 
@@ -40,7 +42,11 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
 // or cannot be written.
 bool writeNewFile(const std::string& to, const std::string& content, std::string* error);
 
-// The whole content of the file at `path`; false with a message when it cannot be read.
+// The most a file read by the tool may hold: a data file of this size holds millions of users.
+constexpr uint64_t kReadLimit = uint64_t{256} << 20;
+
+// The whole content of the file at `path`; false with a message when it cannot be read, is not
+// a regular file or holds more than kReadLimit bytes.
 bool readFile(const std::string& path, std::string* content, std::string* error);
 
 }  // namespace simtool

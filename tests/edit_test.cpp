@@ -1,0 +1,164 @@
+// The tool's edit beside the plug-in. The lock that keeps an edit away from a running host: the
+// plug-in holds a shared lock on its data folder from start-up to shutdown, and the tool's
+// exclusive request fails meanwhile. The write: the plug-in's own save, keeping the file what it
+// is, with the file as it was kept beside it.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/plugin_fixture.h"
+#include "tools/edit.h"
+#include "tools/edit_lock.h"
+
+namespace {
+
+// Whether a new descriptor on the folder gets the lock `operation` (with LOCK_NB) at once.
+bool folderLockable(int operation) {
+    int fd = open("psdata", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool got = flock(fd, operation | LOCK_NB) == 0;
+    close(fd);
+    return got;
+}
+
+std::vector<std::string> folderEntries(const char* path) {
+    std::vector<std::string> names;
+    DIR* folder = opendir(path);
+    if (folder == nullptr) return names;
+    while (dirent* entry = readdir(folder))
+        if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using FolderLockTest = PluginTest;
+
+TEST_F(FolderLockTest, APluginHoldsTheFolderSharedFromStartUpToShutdown) {
+    EXPECT_TRUE(folderLockable(LOCK_EX));
+    start({"score"});
+    EXPECT_FALSE(folderLockable(LOCK_EX));
+    EXPECT_TRUE(folderLockable(LOCK_SH)) << "a second host in the folder must still start";
+    host.advance(0);
+    EXPECT_FALSE(folderLockable(LOCK_EX));
+    host.shutdown();
+    EXPECT_TRUE(folderLockable(LOCK_EX));
+}
+
+TEST_F(FolderLockTest, TheLockAddsNoFileToTheFolder) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    start({"score"});
+    host.advance(0);
+    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.bak"}));
+}
+
+TEST_F(FolderLockTest, AStartUpWithoutAFolderGoesOnWithoutTheLock) {
+    ASSERT_EQ(rmdir("psdata"), 0);
+    start({"score"});
+    host.advance(0);
+    EXPECT_EQ(host.timerRequests().size(), 2u);
+    host.shutdown();
+}
+
+TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
+    start({"score"});
+    host.advance(0);
+    {
+        simtool::EditLock lock;
+        std::string why;
+        EXPECT_EQ(lock.lock("psdata/morvelt.ini", &why), simtool::LockResult::kHostRunning);
+        EXPECT_EQ(why, "a running host holds its folder psdata (the plug-in locks it from start-up to shutdown)");
+    }
+    host.shutdown();
+    simtool::EditLock lock;
+    std::string why;
+    EXPECT_EQ(lock.lock("psdata/morvelt.ini", &why), simtool::LockResult::kLocked) << why;
+    EXPECT_FALSE(folderLockable(LOCK_SH)) << "the tool's lock is exclusive";
+}
+
+// An edit of the running host's data file, as the tool's edit command runs it.
+int editScore(bool dryRun, std::string* output, std::string* error) {
+    simtool::EditRequest request;
+    request.file = "psdata/morvelt.ini";
+    request.variables = {"score"};
+    request.actions = {{1, {"set", "EIB", "score", "9"}}};
+    request.now = hostsim::Host::kDefaultClock;
+    request.dryRun = dryRun;
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    int status = simtool::runEdit(request, out, error);
+    fclose(out);
+    output->assign(text, size);
+    free(text);
+    return status;
+}
+
+TEST_F(FolderLockTest, EditIsRefusedBesideARunningPlugInAndChangesNothing) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    start({"score"});
+    host.advance(0);
+    for (bool dryRun : {false, true}) {
+        std::string output, error;
+        EXPECT_EQ(editScore(dryRun, &output, &error), simtool::kEditNotDone);
+        EXPECT_EQ(error, "psdata/morvelt.ini: a running host holds its folder psdata (the plug-in locks it from "
+                         "start-up to shutdown): stop the host first; nothing was changed");
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+        EXPECT_FALSE(dir.exists("psdata/morvelt.ini.before-edit"));
+    }
+    host.shutdown();
+    std::string output, error;
+    EXPECT_EQ(editScore(true, &output, &error), simtool::kEditDone) << error;
+    EXPECT_NE(output.find("EIB (key 1001): score 1 -> 9"), std::string::npos) << output;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+}
+
+TEST_F(FolderLockTest, AnEditOfAStoppedServerIsWhatTheNextStartReads) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    start({"score"});
+    host.advance(0);
+    host.shutdown();
+    std::string saved = dir.read("psdata/morvelt.ini");
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), saved);
+    start({"score"});
+    ASSERT_EQ(host.plugin().recordCount(), 1u);
+    EXPECT_EQ(host.plugin().records()[0].values[0], 9);
+    EXPECT_EQ(host.plugin().records()[0].stamp, 1767225600u) << "only stamp changes stamps";
+}
+
+TEST_F(FolderLockTest, AnEditFollowsASymbolicLinkAndKeepsTheOldFileBesideTheLink) {
+    ASSERT_EQ(mkdir("volume", 0755), 0);
+    ASSERT_TRUE(dir.write("volume/stats.ini", "[EIB:1767225600]\nscore=1\n"));
+    ASSERT_EQ(symlink("../volume/stats.ini", "psdata/morvelt.ini"), 0);
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.before-edit", "an older edit's\n"));
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    char target[64] = {};
+    ASSERT_GT(readlink("psdata/morvelt.ini", target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "../volume/stats.ini");
+    EXPECT_EQ(dir.read("volume/stats.ini"), "[EIB:1767225600]\nscore=9\n");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), "[EIB:1767225600]\nscore=1\n");
+    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
+}
+
+TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {
+    simtool::EditLock lock;
+    std::string why;
+    EXPECT_EQ(lock.lock("no-such-folder/morvelt.ini", &why), simtool::LockResult::kNotLockable);
+    EXPECT_EQ(why.find("cannot open its folder no-such-folder to lock it: "), 0u) << why;
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// morvelt-sim edit: safe changes to the data file of a stopped server. The file is read with the
+// plug-in's own reader built into the tool (nothing expires), the actions are applied in order
+// to those tables, and what changed is printed. Nothing is written on bad input or while a host
+// holds the file's folder.
+//
+//   morvelt-sim edit psdata/morvelt.ini --vars gold lives score -- set EIB score 12 drop 1002
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+namespace simtool {
+
+// One action with its words, verb first, as given after "--".
+struct EditAction {
+    size_t number;                   // 1-based, for messages
+    std::vector<std::string> words;
+};
+
+struct EditRequest {
+    std::string file;
+    std::vector<std::string> variables;  // the plug-in's arguments after its own name
+    std::vector<EditAction> actions;
+    uint64_t now;                        // what "now" means, and the present a stamp-less header gets
+    bool dryRun = false;
+    bool force = false;                  // edit even where the folder's lock cannot be asked for
+};
+
+constexpr int kEditDone = 0;
+constexpr int kEditNotDone = 1;   // refused (a host runs, or the lock cannot be asked for without
+                                  // --force), or writing failed (the message tells what became of it)
+constexpr int kEditBadInput = 2;
+
+// Splits the words after "--" into actions, each verb taking its fixed number of words, and
+// checks every value, time and new name in them. False with a message naming the action.
+bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAction>* actions, std::string* error);
+
+// Runs the edit, printing what changed to `out`. Returns kEditDone, or kEditNotDone or
+// kEditBadInput with a message in `error`; then the file is as it was.
+int runEdit(const EditRequest& request, FILE* out, std::string* error);
+
+// Whether `name` can be a variable: 1 to 15 characters, none of them '=', '[', ']' or a
+// control character, so that the data file reads it back under the same name.
+bool validVariableName(const std::string& name);
+
+}  // namespace simtool

@@ -1,0 +1,54 @@
+// The plug-in's own statistics store, built into the tool.
+#include "tools/own_store.h"
+
+#include "host/api.h"
+#include "store/data_file.h"
+#include "store/variables.h"
+#include "tools/run_folder.h"
+
+namespace store {
+
+namespace {
+const simtool::LineListener* listener = nullptr;  // the load in progress's, or null
+}
+
+void noteLine(const LineNote& note) {
+    if (listener != nullptr && *listener) (*listener)(note);
+}
+
+}  // namespace store
+
+namespace simtool {
+
+OwnStore::OwnStore(uint64_t now) {
+    if (hostsim::Host::current() == nullptr) ownHost_.reset(new hostsim::Host());
+    host_ = hostsim::Host::current();
+    host_->setNow(now);
+}
+
+OwnStore::~OwnStore() {
+    store::disposeRecords();
+    DisposePtr(isVar);
+    isVar = nullptr;
+    nbrVar = 0;
+}
+
+void OwnStore::addVariables(const std::vector<std::string>& names) {
+    for (const std::string& name : names) store::registerVariable(name.c_str());
+}
+
+void OwnStore::addArguments(const std::vector<std::string>& arguments) {
+    for (auto a = arguments.rbegin(); a != arguments.rend(); ++a) store::registerVariable(a->c_str());
+}
+
+bool OwnStore::load(const std::string& content, const LineListener& listener, std::string* error) {
+    RunFolder folder;
+    if (!folder.enter("", error) || !writeNewFile(store::kDataPath, content, error)) return false;
+    store::listener = &listener;
+    store::loadStats();
+    store::listener = nullptr;
+    store::resetSaveState();
+    return true;
+}
+
+}  // namespace simtool
