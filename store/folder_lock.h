@@ -7,7 +7,8 @@
 
 namespace store {
 
-// Takes the shared lock, waiting while a tool holds it exclusively (an edit in progress).
+// Takes the shared lock, waiting up to two seconds while a tool holds it exclusively (an edit in
+// progress); after that, goes on without it and says so in the host's log.
 void holdDataFolder();
 
 // Gives the lock back.

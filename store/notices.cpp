@@ -69,6 +69,12 @@ void logBackupFailed(int error) {
                         strerror(error));
 }
 
+void logFolderLocked() {
+    FormattedLogMessage(0, kSource,
+                        "psdata is locked by another program (morvelt-sim edit?). The plug-in goes on without "
+                        "its lock, so an edit cannot tell that this host is running.");
+}
+
 void logRefusedName(const char* name) {
     char shown[kShownMax + 4];
     escapeName(name, shown);

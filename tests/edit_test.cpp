@@ -69,6 +69,19 @@ TEST_F(FolderLockTest, AStartUpWithoutAFolderGoesOnWithoutTheLock) {
     host.shutdown();
 }
 
+TEST_F(FolderLockTest, AStartUpDuringAnEditWaitsABoundedTimeAndGoesOnWithoutTheLock) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    int edit = open("psdata", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(edit, LOCK_EX | LOCK_NB), 0);
+    start({"score"});
+    EXPECT_EQ(host.plugin().recordCount(), 1u) << "the start-up goes on and reads the file";
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_NE(host.log()[1].find("psdata is locked by another program"), std::string::npos) << host.log()[1];
+    close(edit);
+    EXPECT_TRUE(folderLockable(LOCK_EX)) << "the plug-in holds no lock it did not get";
+    host.shutdown();
+}
+
 TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
     start({"score"});
     host.advance(0);
