@@ -31,7 +31,7 @@ sha256sum --quiet -c SHA256SUMS || complain "sha256sum -c SHA256SUMS failed"
 listed=$(sed 's/^[0-9a-f]*  //' SHA256SUMS | sort)
 present=$(ls | grep -vx SHA256SUMS | sort)
 [ "$listed" = "$present" ] || complain "SHA256SUMS lists [$(echo $listed)], the bundle holds [$(echo $present)]"
-for f in libmorvelt.so libmorvelt.so.debug morvelt-sim README.md DATA_FILE.md stats-story.script; do
+for f in libmorvelt.so libmorvelt.so.debug morvelt-sim README.md DATA_FILE.md ROOM_DESIGNERS.md stats-story.script; do
   [ -f "$f" ] || complain "$f is missing"
 done
 
