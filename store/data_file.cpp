@@ -11,6 +11,7 @@
 
 #include "store/fd.h"
 #include "store/file_replace.h"
+#include "store/file_status.h"
 #include "store/key_names.h"
 #include "store/notices.h"
 #include "store/numbers.h"
@@ -29,6 +30,8 @@ struct SaveState {
     bool suspended = false;      // start-up could not read the file: nothing is written this run
     bool backupPending = false;  // the file found at start-up is still to be kept at kBackupPath
     bool failureLogged = false;  // a failed save was logged and none has worked since
+    bool saved = false;          // a save of this run worked: `written` is the file it left
+    FileStatus written;          // the data file, as the last save of this run left it
 };
 SaveState run;
 
@@ -299,6 +302,13 @@ const Content kRecords = {writeRecords, recordsSize};
 // leads nowhere.
 bool isMissing(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
 
+// Whether the data file holds the tables' text already: a save of this run wrote it, nothing
+// changed in the tables since, and the file (through its symbolic links) is the one written.
+bool fileIsCurrent() {
+    FileStatus now;
+    return run.saved && !changedSinceSave() && statPath(kDataPath, &now) == 0 && sameVersion(now, run.written);
+}
+
 // Sets up this run's saves after a load that ended in `result` (with `error` where unreadable).
 LoadResult startRun(LoadResult result, int error) {
     run = SaveState{};
@@ -323,16 +333,20 @@ LoadResult loadStats() {
 
 bool saveStats() {
     if (run.suspended) return false;
+    if (fileIsCurrent()) return true;
     ReplaceResult result = replaceFile(kDataPath, kRecords, kBackupPath, run.backupPending);
     if (result.backupTried) {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);
     }
+    run.saved = result.written;
+    if (result.written) run.written = result.status;
     if (result.error != 0) {
         if (!run.failureLogged) logSaveFailed(result.error);
         run.failureLogged = true;
         return false;
     }
+    clearChanges();
     if (run.failureLogged) logSaveWorks();
     run.failureLogged = false;
     return true;

@@ -23,10 +23,14 @@ LoadResult loadStats();
 
 // Replaces the content of the data file with the tables' text, keeping the file's identity
 // (store/file_replace.h tells how: by rename where that keeps it, atomically and durably, else
-// in place). The first save of a run first keeps the file found at start-up as the backup,
-// once; a backup that cannot be made is logged and does not hold the save back. Returns false
-// when nothing was saved: the run's saves are suspended, or the save failed (logged when it is
-// the first failure since saving last worked; the next success is logged too).
+// in place). The first save of a run always writes, and first keeps the file found at start-up
+// as the backup, once; a backup that cannot be made is logged and does not hold the save back.
+// A later save writes nothing when the file holds the text already: nothing changed in the
+// tables (store/records.h, noteChange) since this run's last save worked, and the file at the
+// data path, through its symbolic links, is still the one that save left (same device, inode,
+// size and modification time). Returns false when the file does not hold the tables' text:
+// the run's saves are suspended, or the save failed (logged when it is the first failure since
+// saving last worked; the next success is logged too).
 bool saveStats();
 
 // Forgets the run's save state, at shutdown.
