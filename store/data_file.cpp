@@ -124,6 +124,7 @@ struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
     bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
     uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
+    bool recordLost = false;       // a header's record could not be made (no memory)
 };
 
 // Whether every variable's name differs from all others (a long name given twice is stored
@@ -185,7 +186,9 @@ void handleLine(char* line, LoadState& state) {
     if (marks.close != nullptr) {
         const char* colon = strchr(marks.open + 1, ':');
         uint32_t stamp = colon == nullptr ? 0 : parseUnsigned32(colon + 1);
-        state.current = findOrCreatePosition(decodeKeyName(marks.open + 1), stamp);
+        uint32_t key = decodeKeyName(marks.open + 1);
+        state.current = findOrCreatePosition(key, stamp);
+        if (state.current == kNoRecord && key > kKeyFloor) state.recordLost = true;
         state.nextVariable = 0;
         return;
     }
@@ -328,7 +331,9 @@ LoadResult loadStats() {
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
-    return startRun(reader.failed() ? LoadResult::kUnreadable : LoadResult::kRead, errno);
+    if (reader.failed()) return startRun(LoadResult::kUnreadable, errno);
+    // A record left out would be gone from the file at the first save.
+    return startRun(state.recordLost ? LoadResult::kUnreadable : LoadResult::kRead, ENOMEM);
 }
 
 bool saveStats() {

@@ -12,13 +12,15 @@ constexpr char kBackupPath[] = "psdata/morvelt.ini.bak";  // the file as start-u
 enum class LoadResult {
     kRead,        // the file was read to its end
     kMissing,     // there is no file (or a symbolic link that leads nowhere): nothing to keep
-    kUnreadable,  // the file exists but could not be opened or read to its end
+    kUnreadable,  // the file exists but could not be opened, read to its end, or held whole
+                  // (no memory for one of its records)
 };
 
 // Reads the data file into the record table: headers find or create records, variable lines
-// set values of the current record. Records read before a read error stay. Sets up the saves of
-// this run: after kRead, the first save keeps the file found at kBackupPath; after kUnreadable
-// (logged), no save of this run touches the file.
+// set values of the current record. Records read before a read error stay; a record that cannot
+// be made (no memory) is left out and the rest is read. Sets up the saves of this run: after
+// kRead, the first save keeps the file found at kBackupPath; after kUnreadable (logged), no
+// save of this run touches the file.
 LoadResult loadStats();
 
 // Replaces the content of the data file with the tables' text, keeping the file's identity
