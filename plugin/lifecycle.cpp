@@ -3,7 +3,7 @@
 // Start-up announces the plug-in in the host's log, builds the variable table from the
 // arguments (last argument first, so the last one gets index 1), reads the data file and asks
 // for the first timer event at once. Each timer event drops stale records, rewrites the data
-// file and asks for the next event. Shutdown does that work once more and gives back all memory;
+// file (unless it holds the tables' text already) and asks for the next event. Shutdown does that work once more and gives back all memory;
 // a timer event or a second shutdown that arrives after it does nothing.
 // From start-up to shutdown the plug-in holds a shared lock on the data folder, the sign to
 // tools that a host is running.
@@ -37,7 +37,7 @@ void registerArguments(int32_t count, char** arguments) {
     for (int32_t i = count - 1; i >= 1; --i) store::registerVariable(arguments[i]);
 }
 
-// Drops stale records, then rewrites the data file.
+// Drops stale records, then rewrites the data file where it does not hold the tables' text.
 void expireAndSave() {
     store::expireRecords();
     store::saveStats();

@@ -99,7 +99,11 @@ void* captureSpotState(void* context, void* message, uint32_t key) {
     StatRecord* record = store::findOrCreateRecord(key, 0);
     uint32_t index = store::variableIndex(name + kPrefixLength);
     if (record == nullptr || index == 0 || record->values == nullptr) return message;
-    record->values[index - 1] = host::readS16(message, host::kSpotNewState);
+    int16_t value = host::readS16(message, host::kSpotNewState);
+    if (record->values[index - 1] != value) {
+        record->values[index - 1] = value;
+        store::noteChange();
+    }
     return message;
 }
 

@@ -11,6 +11,7 @@
 
 #include "store/fd.h"
 #include "store/file_replace.h"
+#include "store/file_status.h"
 #include "store/key_names.h"
 #include "store/load_notes.h"
 #include "store/notices.h"
@@ -30,6 +31,8 @@ struct SaveState {
     bool suspended = false;      // start-up could not read the file: nothing is written this run
     bool backupPending = false;  // the file found at start-up is still to be kept at kBackupPath
     bool failureLogged = false;  // a failed save was logged and none has worked since
+    bool saved = false;          // a save of this run worked: `written` is the file it left
+    FileStatus written;          // the data file, as the last save of this run left it
 };
 SaveState run;
 
@@ -122,6 +125,7 @@ struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
     bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
     uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
+    bool recordLost = false;       // a header's record could not be made (no memory)
 };
 
 // Whether every variable's name differs from all others (a long name given twice is stored
@@ -186,6 +190,7 @@ void handleLine(char* line, LoadState& state) {
         uint32_t key = decodeKeyName(marks.open + 1);
         uint32_t records = nbrRec;
         state.current = findOrCreatePosition(key, stamp);
+        if (state.current == kNoRecord && key > kKeyFloor) state.recordLost = true;
         state.nextVariable = 0;
         noteLine({LineReading::kHeader, line, colon == nullptr ? nullptr : colon + 1, key, stamp,
                   state.current != kNoRecord, nbrRec != records});
@@ -312,6 +317,13 @@ const Content kRecords = {writeRecords, recordsSize};
 // leads nowhere.
 bool isMissing(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
 
+// Whether the data file holds the tables' text already: a save of this run wrote it, nothing
+// changed in the tables since, and the file (through its symbolic links) is the one written.
+bool fileIsCurrent() {
+    FileStatus now;
+    return run.saved && !changedSinceSave() && statPath(kDataPath, &now) == 0 && sameVersion(now, run.written);
+}
+
 // Sets up this run's saves after a load that ended in `result` (with `error` where unreadable).
 LoadResult startRun(LoadResult result, int error) {
     run = SaveState{};
@@ -331,7 +343,9 @@ LoadResult loadStats() {
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
-    return startRun(reader.failed() ? LoadResult::kUnreadable : LoadResult::kRead, errno);
+    if (reader.failed()) return startRun(LoadResult::kUnreadable, errno);
+    // A record left out would be gone from the file at the first save.
+    return startRun(state.recordLost ? LoadResult::kUnreadable : LoadResult::kRead, ENOMEM);
 }
 
 ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup) {
@@ -340,16 +354,20 @@ ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBac
 
 bool saveStats() {
     if (run.suspended) return false;
+    if (fileIsCurrent()) return true;
     ReplaceResult result = saveStatsTo(kDataPath, kBackupPath, run.backupPending);
     if (result.backupTried) {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);
     }
+    run.saved = result.written;
+    if (result.written) run.written = result.status;
     if (result.error != 0) {
         if (!run.failureLogged) logSaveFailed(result.error);
         run.failureLogged = true;
         return false;
     }
+    clearChanges();
     if (run.failureLogged) logSaveWorks();
     run.failureLogged = false;
     return true;

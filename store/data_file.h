@@ -14,21 +14,27 @@ constexpr char kBackupPath[] = "psdata/morvelt.ini.bak";  // the file as start-u
 enum class LoadResult {
     kRead,        // the file was read to its end
     kMissing,     // there is no file (or a symbolic link that leads nowhere): nothing to keep
-    kUnreadable,  // the file exists but could not be opened or read to its end
+    kUnreadable,  // the file exists but could not be opened, read to its end, or held whole
+                  // (no memory for one of its records)
 };
 
 // Reads the data file into the record table: headers find or create records, variable lines
-// set values of the current record. Records read before a read error stay. Sets up the saves of
-// this run: after kRead, the first save keeps the file found at kBackupPath; after kUnreadable
-// (logged), no save of this run touches the file.
+// set values of the current record. Records read before a read error stay; a record that cannot
+// be made (no memory) is left out and the rest is read. Sets up the saves of this run: after
+// kRead, the first save keeps the file found at kBackupPath; after kUnreadable (logged), no
+// save of this run touches the file.
 LoadResult loadStats();
 
 // Replaces the content of the data file with the tables' text, keeping the file's identity
 // (store/file_replace.h tells how: by rename where that keeps it, atomically and durably, else
-// in place). The first save of a run first keeps the file found at start-up as the backup,
-// once; a backup that cannot be made is logged and does not hold the save back. Returns false
-// when nothing was saved: the run's saves are suspended, or the save failed (logged when it is
-// the first failure since saving last worked; the next success is logged too).
+// in place). The first save of a run always writes, and first keeps the file found at start-up
+// as the backup, once; a backup that cannot be made is logged and does not hold the save back.
+// A later save writes nothing when the file holds the text already: nothing changed in the
+// tables (store/records.h, noteChange) since this run's last save worked, and the file at the
+// data path, through its symbolic links, is still the one that save left (same device, inode,
+// size and modification time). Returns false when the file does not hold the tables' text:
+// the run's saves are suspended, or the save failed (logged when it is the first failure since
+// saving last worked; the next success is logged too).
 bool saveStats();
 
 // What saveStats does to the data file without its bookkeeping or log lines: replaces the content

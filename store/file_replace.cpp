@@ -138,17 +138,21 @@ int createExclusive(const char* path, mode_t mode) {
 bool lacksPermission(int error) { return error == EACCES || error == EPERM; }
 bool lacksSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 
+// Notes in `result` the status of `fd`, the file just written with the content and flushed.
+void noteWritten(ReplaceResult& result, int fd) { result.written = statDescriptor(fd, &result.status) == 0; }
+
 // Writes `content` to a new file at `temp`, flushed to disk, with the target's identity where
-// the target exists. Returns 0, kRewriteInPlace where the target exists but the new file cannot
-// be made like it (no permission in the folder, an owner that cannot be given, no room), or an
-// errno. Nothing is left at `temp` unless it returns 0.
-int writeNewFile(const Target& target, const char* temp, const Content& content) {
+// the target exists, and notes its status in `result`. Returns 0, kRewriteInPlace where the
+// target exists but the new file cannot be made like it (no permission in the folder, an owner
+// that cannot be given, no room), or an errno. Nothing is left at `temp` unless it returns 0.
+int writeNewFile(const Target& target, const char* temp, const Content& content, ReplaceResult& result) {
     Fd fd(createExclusive(temp, target.exists ? 0600 : 0666));
     if (!fd.ok()) return target.exists && lacksPermission(errno) ? kRewriteInPlace : errno;
     int error = 0;
     if (target.exists && !takeIdentity(fd.get(), target.status)) error = kRewriteInPlace;
     if (error == 0) error = content.write(fd.get());
     if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+    if (error == 0) noteWritten(result, fd.get());
     if (error == 0 && !fd.close()) error = errno;
     if (error == 0) return 0;
     ::unlink(temp);
@@ -208,8 +212,9 @@ int extend(int fd, uint64_t from, uint64_t to) {
 
 // Rewrites the target with `content` where it stands: the file keeps its inode, links, owner,
 // group and mode. Where the content is longer, the file is first extended to its length and cut
-// back if that fails, so the old content is overwritten only once there is room. 0 or an errno.
-int rewriteInPlace(const Target& target, const Content& content) {
+// back if that fails, so the old content is overwritten only once there is room. Notes the
+// file's status in `result`. 0 or an errno.
+int rewriteInPlace(const Target& target, const Content& content, ReplaceResult& result) {
     Fd fd(::open(target.path.text, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.ok()) return errno;
     FileStatus found;
@@ -227,7 +232,9 @@ int rewriteInPlace(const Target& target, const Content& content) {
     int error = content.write(fd.get());
     if (error != 0) return error;
     off_t end = ::lseek(fd.get(), 0, SEEK_CUR);
-    if (end < 0 || ::ftruncate(fd.get(), end) != 0 || ::fsync(fd.get()) != 0 || !fd.close()) return errno;
+    if (end < 0 || ::ftruncate(fd.get(), end) != 0 || ::fsync(fd.get()) != 0) return errno;
+    noteWritten(result, fd.get());
+    if (!fd.close()) return errno;
     return 0;
 }
 
@@ -237,9 +244,8 @@ void noteBackup(ReplaceResult& result, int error) {
     result.backupError = error;
 }
 
-}  // namespace
-
-ReplaceResult replaceFile(const char* path, const Content& content, const char* backupPath, bool makeBackup) {
+// replaceFile, except that `written` may be left set after a failure.
+ReplaceResult replace(const char* path, const Content& content, const char* backupPath, bool makeBackup) {
     ReplaceResult result;
     Target target;
     result.error = resolve(path, target);
@@ -251,7 +257,7 @@ ReplaceResult replaceFile(const char* path, const Content& content, const char* 
             result.error = ENAMETOOLONG;
             return result;
         }
-        int error = writeNewFile(target, temp.text, content);
+        int error = writeNewFile(target, temp.text, content, result);
         if (error == 0) {
             if (makeBackup) noteBackup(result, keepBackup(target, backupPath, true));
             if (::rename(temp.text, target.path.text) != 0) {
@@ -268,7 +274,15 @@ ReplaceResult replaceFile(const char* path, const Content& content, const char* 
         }
     }
     if (makeBackup) noteBackup(result, keepBackup(target, backupPath, false));
-    result.error = rewriteInPlace(target, content);
+    result.error = rewriteInPlace(target, content, result);
+    return result;
+}
+
+}  // namespace
+
+ReplaceResult replaceFile(const char* path, const Content& content, const char* backupPath, bool makeBackup) {
+    ReplaceResult result = replace(path, content, backupPath, makeBackup);
+    if (result.error != 0) result.written = false;  // a status taken before the failure
     return result;
 }
 

@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "store/file_status.h"
+
 namespace store {
 
 // The new content of a file.
@@ -23,6 +25,8 @@ struct ReplaceResult {
     int error = 0;             // 0: the file holds the content; else the errno of the failure
     bool backupTried = false;  // a backup was wanted and there was a file to keep
     int backupError = 0;       // where tried: 0, or the errno of the failure
+    bool written = false;      // error is 0 and `status` is known
+    FileStatus status;         // where written: the file that holds the content, as left
 };
 
 // Replaces the content of the file at `path` with `content`. A symbolic link is followed to the

@@ -25,4 +25,9 @@ int statLink(const char* path, FileStatus* status) { return ::lstat(path, status
 int statDescriptor(int fd, FileStatus* status) { return ::fstat(fd, status); }
 #endif
 
+bool sameVersion(const FileStatus& a, const FileStatus& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 }  // namespace store

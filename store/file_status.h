@@ -24,4 +24,8 @@ int statLink(const char* path, FileStatus* status);
 // The status of the open file `fd`.
 int statDescriptor(int fd, FileStatus* status);
 
+// Whether `a` and `b` show the same file (device and inode) with the same size and modification
+// time (to the nanosecond where the file system keeps it): a file not written in between.
+bool sameVersion(const FileStatus& a, const FileStatus& b);
+
 }  // namespace store

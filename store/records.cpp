@@ -30,6 +30,9 @@ struct KernelTime {
     int64_t nanoseconds;
 };
 
+// Set by noteChange, cleared by clearChanges.
+bool changed = false;
+
 // Set once time() has failed with EOVERFLOW: the C library's 32-bit clock has ended (glibc 2.34
 // and later, after 2038-01-19), and only the kernel's 64-bit clock goes on.
 bool clockEnded = false;
@@ -58,7 +61,19 @@ uint32_t presentTime() {
     return static_cast<uint32_t>(now);  // a C library before 2.34 gives the low 32 bits itself
 }
 
-void stampRecord(StatRecord& record, uint32_t stamp) { record.stamp = stamp != 0 ? stamp : presentTime(); }
+// The stamp that `stamp` stands for: itself, or the present time for 0.
+static uint32_t stampFor(uint32_t stamp) { return stamp != 0 ? stamp : presentTime(); }
+
+void stampRecord(StatRecord& record, uint32_t stamp) {
+    uint32_t stamped = stampFor(stamp);
+    if (record.stamp == stamped) return;
+    record.stamp = stamped;
+    noteChange();
+}
+
+void noteChange() { changed = true; }
+bool changedSinceSave() { return changed; }
+void clearChanges() { changed = false; }
 
 // The first position of `key` in the table, or kAbsent.
 static uint32_t scanForKey(uint32_t key) {
@@ -89,9 +104,10 @@ StatRecord* createRecord(uint32_t key, uint32_t stamp) {
     isRec = static_cast<StatRecord*>(grown);
     StatRecord* record = &isRec[nbrRec++];
     record->key = key;
-    stampRecord(*record, stamp);
+    record->stamp = stampFor(stamp);
     record->values = values;
     indexAppended();
+    noteChange();
     return record;
 }
 
@@ -115,18 +131,28 @@ static void shrinkTable(uint32_t count) {
     if (shrunk != nullptr) isRec = static_cast<StatRecord*>(shrunk);
 }
 
+// The position of the first record that isExpired at `now`, or nbrRec.
+static uint32_t firstExpired(uint32_t now) {
+    uint32_t i = 0;
+    while (i < nbrRec && !isExpired(isRec[i].stamp, now)) ++i;
+    return i;
+}
+
 void expireRecords() {
-    uint32_t kept = 0;
     uint32_t now = presentTime();
-    for (uint32_t i = 0; i < nbrRec; ++i) {
+    uint32_t kept = firstExpired(now);
+    bool moved = kept != nbrRec;
+    for (uint32_t i = kept; i < nbrRec; ++i) {
         if (isExpired(isRec[i].stamp, now)) {
             DisposePtr(isRec[i].values);
             continue;
         }
         isRec[kept++] = isRec[i];
     }
-    bool moved = kept != nbrRec;
-    if (moved) shrinkTable(kept);
+    if (moved) {
+        shrinkTable(kept);
+        noteChange();
+    }
     refreshIndex(moved);
 }
 

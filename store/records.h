@@ -26,8 +26,19 @@ constexpr uint32_t kAheadLimit = 432000; // how far a stamp may lie ahead of a c
 // 2038-01-19 03:14:07 UTC with a C library whose 32-bit clock has ended there.
 uint32_t presentTime();
 
-// Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0.
+// Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0, noting a change
+// where that differs from the stamp it had.
 void stampRecord(StatRecord& record, uint32_t stamp);
+
+// Notes that the tables may now hold what the data file does not: every change to what a save
+// would write (a record created, stamped, given a value, or dropped) calls it.
+void noteChange();
+
+// Whether noteChange was called since the last clearChanges.
+bool changedSinceSave();
+
+// Forgets the changes noted, once the data file holds the tables' text.
+void clearChanges();
 
 // The first record with `key` in table order, or null. Never creates, never stamps.
 StatRecord* findRecord(uint32_t key);
@@ -47,8 +58,8 @@ inline bool isExpired(uint32_t stamp, uint32_t present) {
     return present - stamp > kAgeLimit && stamp - present > kAheadLimit;
 }
 
-// Drops every record that isExpired at the present, giving its value array back. The others
-// keep their order. The key index follows (and is rebuilt if a failed growth left it incomplete).
+// Drops every record that isExpired at the present, giving its value array back (a change where
+// there was one). The others keep their order, and are only read when none is dropped. The key index follows (and is rebuilt if a failed growth left it incomplete).
 void expireRecords();
 
 // Gives back every value array in table order, then the table itself and the key index.

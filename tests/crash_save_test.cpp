@@ -21,6 +21,7 @@ constexpr char kData[] = "psdata/morvelt.ini";
 constexpr char kTemp[] = "psdata/morvelt.ini.tmp";
 constexpr char kBackup[] = "psdata/morvelt.ini.bak";
 constexpr int kRecords = 20000;
+constexpr int16_t kRoom = 7;
 
 uint64_t fromEnvironment(const char* name, uint64_t fallback) {
     const char* text = getenv(name);
@@ -49,13 +50,21 @@ int roundOf(const std::string& text, const std::string& first) {
     return text == roundFile(first, round) ? round : -1;
 }
 
+// Gives every record the score `round`: the first record's through a change by its user, in the
+// room of one "SetStats-score" spot (so the plug-in knows there is something to save), the
+// others straight in the table.
+void setRound(hostsim::Host& host, void* firstUser, int round) {
+    StatRecord* records = host.plugin().records();
+    for (uint32_t i = 1; i < host.plugin().recordCount(); ++i) records[i].values[0] = static_cast<int16_t>(round);
+    host.changeSpot(firstUser, kRoom, 1, static_cast<int16_t>(round));
+}
+
 // Saves with new values until killed. Never returns.
-[[noreturn]] void saveForever(hostsim::Host& host, int ready) {
+[[noreturn]] void saveForever(hostsim::Host& host, void* firstUser, int ready) {
     char byte = 1;
     if (write(ready, &byte, 1) != 1) _exit(2);
     for (int round = 1;; round = round % 30000 + 1) {
-        StatRecord* records = host.plugin().records();
-        for (uint32_t i = 0; i < host.plugin().recordCount(); ++i) records[i].values[0] = static_cast<int16_t>(round);
+        setRound(host, firstUser, round);
         host.timerEvent();
     }
 }
@@ -76,10 +85,17 @@ TEST_F(CrashSaveTest, FileIsWholeAfterAKillAtAnyMoment) {
     ASSERT_EQ(host.plugin().recordCount(), static_cast<uint32_t>(kRecords));
     const std::string first = tableview::render(tableview::copyOf(host));
     ASSERT_TRUE(dir.read(kData) == first);
+    host.addRoom(kRoom, {"SetStats-score"});
+    void* firstUser = host.addUser(5000, 0);  // the user of the first record
+    ASSERT_TRUE(host.logon(firstUser, kRoom));
 
+    setRound(host, firstUser, 1);  // something to save: the timed save rewrites the file
     auto began = std::chrono::steady_clock::now();
     host.timerEvent();
     auto saveTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
+    setRound(host, firstUser, 0);
+    host.timerEvent();
+    ASSERT_TRUE(dir.read(kData) == first);
     std::uniform_int_distribution<int64_t> moment(0, 6 * saveTime.count());
 
     int newer = 0;  // kills after which the file held a later round than before
@@ -92,7 +108,7 @@ TEST_F(CrashSaveTest, FileIsWholeAfterAKillAtAnyMoment) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(pipeEnds[0]);
-            saveForever(host, pipeEnds[1]);
+            saveForever(host, firstUser, pipeEnds[1]);
         }
         close(pipeEnds[1]);
         char byte;
@@ -117,8 +133,11 @@ TEST_F(CrashSaveTest, FileIsWholeAfterAKillAtAnyMoment) {
     EXPECT_GT(newer, 0) << "no kill came after a complete save: the moments are too early";
 
     EXPECT_TRUE(dir.read(kBackup) == text) << "the backup is not the file found at start-up";
-    host.timerEvent();  // the next save after the crashes works and leaves nothing behind
-    EXPECT_TRUE(dir.read(kData) == first);
+    // The next save after the crashes, with something to write (as a start-up's first save
+    // always has), works and leaves nothing behind.
+    setRound(host, firstUser, 1);
+    host.timerEvent();
+    EXPECT_TRUE(dir.read(kData) == roundFile(first, 1));
     EXPECT_FALSE(dir.exists(kTemp));
 }
 
