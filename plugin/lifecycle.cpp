@@ -65,9 +65,7 @@ PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
     if (!running) return nullptr;  // shut down already: the empty tables must not be saved
     expireAndSave();
     store::disposeRecords();
-    DisposePtr(isVar);
-    isVar = nullptr;
-    nbrVar = 0;
+    store::disposeVariables();
     store::resetSaveState();
     store::releaseDataFolder();
     running = false;

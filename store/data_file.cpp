@@ -344,8 +344,10 @@ LoadResult loadStats() {
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
     if (reader.failed()) return startRun(LoadResult::kUnreadable, errno);
-    // A record left out would be gone from the file at the first save.
-    return startRun(state.recordLost ? LoadResult::kUnreadable : LoadResult::kRead, ENOMEM);
+    // A record or variable left out for want of memory would be gone from the file at the first
+    // save: the file is kept as it is, as one that could not be read whole.
+    bool lost = state.recordLost || variableSkipped();
+    return startRun(lost ? LoadResult::kUnreadable : LoadResult::kRead, ENOMEM);
 }
 
 ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup) {

@@ -4,12 +4,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "host/api.h"
 #include "store/notices.h"
 
 StatVariable* isVar = nullptr;
 uint32_t nbrVar = 0;
 
 namespace store {
+
+namespace {
+bool skippedForMemory = false;  // a name was left out because the table could not grow
+}
 
 uint32_t variableIndex(const char* name, uint32_t length) {
     if (isVar == nullptr || name == nullptr || length > kVariableNameMax) return 0;
@@ -43,9 +48,21 @@ void registerVariable(const char* name) {
     strncpy(cut.name, name, kVariableNameMax);
     if (variableIndex(cut.name) != 0) return;
     void* grown = realloc(isVar, (nbrVar + 1) * sizeof(StatVariable));
-    if (grown == nullptr) return;
+    if (grown == nullptr) {
+        skippedForMemory = true;
+        return;
+    }
     isVar = static_cast<StatVariable*>(grown);
     isVar[nbrVar++] = cut;
+}
+
+bool variableSkipped() { return skippedForMemory; }
+
+void disposeVariables() {
+    DisposePtr(isVar);
+    isVar = nullptr;
+    nbrVar = 0;
+    skippedForMemory = false;
 }
 
 }  // namespace store

@@ -24,6 +24,13 @@ namespace store {
 // table cannot grow, it stays as it is and the name is skipped.
 void registerVariable(const char* name);
 
+// Whether a name was left out since the table was last given back because the table could not
+// grow: the data file's values for it would be lost at the next save.
+bool variableSkipped();
+
+// Gives the table back with DisposePtr; afterwards it is empty.
+void disposeVariables();
+
 // The index of the first entry equal to `name` byte for byte, or 0 (also for null).
 uint32_t variableIndex(const char* name);
 

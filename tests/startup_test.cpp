@@ -120,4 +120,20 @@ TEST_F(StartupTest, TableThatCannotGrowStaysIntactAndSkipsTheName) {
     EXPECT_EQ(variableNames(), (std::vector<std::string>{"lives", "score"}));
 }
 
+TEST_F(StartupTest, VariableLeftOutForWantOfMemoryKeepsTheDataFileAsItWas) {
+    if (!hostsim::Host::reallocFaultsSupported()) GTEST_SKIP() << "realloc faults need the plain build";
+    const std::string found = "[EIB:1767225600]\nlives=1\ngold=2\nscore=3\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", found));
+    hostsim::Host::failReallocAfter(1);  // "gold" is left out
+    start({"score", "gold", "lives"});
+    ASSERT_EQ(variableNames(), (std::vector<std::string>{"lives", "score"}));
+    host.advance(0);
+    host.advance(300);
+    host.shutdown();
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), found) << "gold's values must not be dropped from the file";
+    EXPECT_FALSE(dir.exists("psdata/morvelt.ini.bak"));
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_NE(host.log()[1].find("psdata/morvelt.ini cannot be read"), std::string::npos) << host.log()[1];
+}
+
 }  // namespace
