@@ -91,10 +91,10 @@ void Explainer::headerWithoutUser(const LineNote& note) {
         remark(true, "no room for another record: " + std::string(kRestIgnored));
     else if (strchr(store::kKeyDigits, toupper(static_cast<unsigned char>(*name))) == nullptr || *name == '\0')
         remark(true, std::string("no key name after the '[' (key names are written with the letters ") +
-                         store::kKeyDigits + "): it names no recorded user; " + kRestIgnored);
+                         store::kKeyDigits + "): the plug-in keeps no user under it; " + kRestIgnored);
     else
         remark(true, "the key name \"" + quoted(written) + "\" is key " + std::to_string(note.key) +
-                         ", 1000 or less, which names no recorded user; " + kRestIgnored);
+                         ": the plug-in keeps no user at key 1000 or below; " + kRestIgnored);
 }
 
 // Remarks on a key name or stamp that the reader takes otherwise than written.
@@ -139,7 +139,7 @@ void Explainer::notRead(const LineNote& note) {
         remark(true, "\"" + quoted(name) + "\" is not a variable (" + variableList() + "): its value is lost at the next save");
     } else if (note.reading == LineReading::kNoRecord) {
         remark(true, headerLine_ == 0 ? "comes before the first header: it belongs to no user"
-                                      : "the header on line " + std::to_string(headerLine_) + " names no recorded user");
+                                      : "the header on line " + std::to_string(headerLine_) + " gives no user to read values into");
     } else if (text_.empty()) {
         remark(true, "a blank line");
     } else if (text_.find('[') != std::string::npos) {

@@ -44,7 +44,7 @@ bool readableSize(int fd, const std::string& path, std::string* error) {
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file: expected a file (not a device, folder or pipe)";
+        *error = path + ": expected an ordinary file, and this is a device, folder or pipe";
         return false;
     }
     if (static_cast<uint64_t>(st.st_size) > kReadLimit) {
