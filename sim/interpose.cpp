@@ -1,6 +1,7 @@
 // C library functions that the simulator's executable puts in front of the C library's own, so
-// that the plug-in's calls reach them: `time` and `syscall` for the kernel's 64-bit clock read
-// the simulated clock (as the Host's ClockLibrary says), `syscall` passes every other call on,
+// that the plug-in's calls reach them: `time`, and `syscall` for the kernel's real-time clock
+// calls (64-bit and 32-bit) and its time call, read the simulated clock (as the Host's
+// ClockLibrary and KernelClock say), `syscall` passes every other call on,
 // and `realloc` can be made to fail for the plug-in's calls. This file includes no system
 // header, whose declarations of these names would clash.
 

@@ -75,6 +75,14 @@ void logFolderLocked() {
                         "its lock, so an edit cannot tell that this host is running.");
 }
 
+void logClockSilent() {
+    FormattedLogMessage(0, kSource,
+                        "no clock answers: users are stamped with the last time read and none is expired until "
+                        "a clock answers again.");
+}
+
+void logClockAnswers() { FormattedLogMessage(0, kSource, "the clock answers again."); }
+
 void logRefusedName(const char* name) {
     char shown[kShownMax + 4];
     escapeName(name, shown);

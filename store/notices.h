@@ -21,6 +21,12 @@ void logBackupFailed(int error);
 // Start-up could not take the data folder's shared lock: another program holds it exclusively.
 void logFolderLocked();
 
+// No clock answered: stamps stand still and records are not expired until one does.
+void logClockSilent();
+
+// A clock answers again after logClockSilent.
+void logClockAnswers();
+
 // A variable name was refused; control characters in it are shown escaped.
 void logRefusedName(const char* name);
 

@@ -1,0 +1,10 @@
+// Whether the plug-in is between a start-up and its shutdown. Outside that time the entry
+// points leave the tables, the host's memory and the host's rooms alone.
+#pragma once
+
+namespace plugin {
+
+// True from the end of initializeServerPlugin to the end of shutdownServerPlugin.
+bool running();
+
+}  // namespace plugin
