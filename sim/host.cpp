@@ -82,11 +82,17 @@ static void writeTimespec(long address, int64_t seconds) {
 }
 
 // Answers the interposed syscall() for the kernel's real-time clocks and its time call from the
-// Host's clock, as the Host's KernelClock says; false for every other call, which then goes to
-// the kernel.
-extern "C" bool hostsimSystemCall(long number, long first, long second, long* result) {
+// Host's clock, as the Host's KernelClock says, and fails getrandom where the Host has no random
+// sources; false for every other call, which then goes to the kernel.
+extern "C" bool hostsimSystemCall(long number, long first, long second, long third, long* result) {
     hostsim::Host* host = hostsim::Host::current();
     if (host == nullptr) return false;
+    if (number == SYS_getrandom) {
+        host->noteGetrandom(third);
+        if (host->randomSources()) return false;
+        *result = asSyscallResult(-ENOSYS);
+        return true;
+    }
     bool clockCall = (number == kClockCall64 || number == kClockCall32) && first == CLOCK_REALTIME;
     if (!clockCall && number != kTimeCall) return false;
     int64_t seconds;
@@ -102,6 +108,13 @@ extern "C" bool hostsimSystemCall(long number, long first, long second, long* re
     }
     *result = asSyscallResult(raw);
     return true;
+}
+
+// Whether the interposed open() must fail for `path`: /dev/urandom while the Host has no random
+// sources.
+extern "C" bool hostsimOpenShouldFail(const char* path) {
+    hostsim::Host* host = hostsim::Host::current();
+    return host != nullptr && !host->randomSources() && strcmp(path, "/dev/urandom") == 0;
 }
 
 extern "C" bool hostsimReallocShouldFail() {

@@ -149,6 +149,20 @@ class Host {
     // does not answer it.
     long kernelClockCall(KernelCall call, int64_t* seconds);
     const ClockCalls& clockCalls() const { return clockCalls_; }
+
+    // ---- Random bytes --------------------------------------------------------------------
+    // Whether the kernel's getrandom and /dev/urandom answer (true at first). Without them,
+    // getrandom fails with ENOSYS and opening /dev/urandom with ENOENT, as in a chroot without
+    // /dev on a kernel before 3.17.
+    void setRandomSources(bool available) { randomSources_ = available; }
+    bool randomSources() const { return randomSources_; }
+    // The plug-in's getrandom calls, and the flags of the last.
+    uint64_t getrandomCalls() const { return getrandomCalls_; }
+    long lastGetrandomFlags() const { return lastGetrandomFlags_; }
+    void noteGetrandom(long flags) {
+        ++getrandomCalls_;
+        lastGetrandomFlags_ = flags;
+    }
     // Moves the clock forward, firing each timer event when the clock reaches it. One timer
     // unit is one second.
     void advance(uint64_t seconds);
@@ -244,6 +258,9 @@ class Host {
     KernelClock kernelClock_ = KernelClock::Linux5_1;
     ClockCalls clockCalls_;
     uint64_t hostCalls_ = 0;
+    bool randomSources_ = true;
+    uint64_t getrandomCalls_ = 0;
+    long lastGetrandomFlags_ = 0;
     std::vector<TimerRequest> timers_;
     size_t firstUnfired_ = 0;  // every request before it has fired, so long runs stay fast
     std::vector<std::string> log_;

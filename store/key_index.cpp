@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +19,18 @@
 namespace store {
 
 namespace {
+
+// The kernel's getrandom call (Linux 3.17) and its flag, for C library headers that lack them.
+#if defined(SYS_getrandom)
+constexpr long kGetrandomCall = SYS_getrandom;
+#elif defined(__i386__)
+constexpr long kGetrandomCall = 355;
+#elif defined(__x86_64__)
+constexpr long kGetrandomCall = 318;
+#else
+#error "the getrandom call's number is not known for this architecture"
+#endif
+constexpr unsigned kGrndNonblock = 0x0001;  // GRND_NONBLOCK
 
 constexpr uint32_t kMinSlots = 8;
 constexpr uint32_t kPositionBits = 27;
@@ -37,26 +50,67 @@ struct Index {
 
 Index index;  // all zero before the first use in each life
 
-// 64 bits no client can predict: from /dev/urandom, or else from the time, the process id and
-// where the library sits in memory.
-uint64_t unpredictableSeed() {
-    uint64_t seed = 0;
-    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ssize_t got = ::read(fd, &seed, sizeof seed);
-        ::close(fd);
-        if (got == static_cast<ssize_t>(sizeof seed)) return seed;
-    }
-    return (static_cast<uint64_t>(time(nullptr)) << 32) ^ static_cast<uint64_t>(getpid()) ^
-           static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&index));
-}
-
 // The next word of a SplitMix64 sequence.
 uint64_t splitMix(uint64_t& state) {
     uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
+}
+
+// The kernel's random bytes: true when getrandom filled `seed`. Asked with GRND_NONBLOCK, so
+// that a start-up early in boot never waits for the pool; through syscall(), since the C
+// library's getrandom lies above the library's symbol-version baseline.
+bool kernelRandom(uint64_t& seed) {
+    return syscall(kGetrandomCall, &seed, sizeof seed, kGrndNonblock) == static_cast<long>(sizeof seed);
+}
+
+// /dev/urandom's bytes: true when `seed` was filled from it.
+bool deviceRandom(uint64_t& seed) {
+    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ssize_t got = ::read(fd, &seed, sizeof seed);
+    ::close(fd);
+    return got == static_cast<ssize_t>(sizeof seed);
+}
+
+// The kernel's monotonic clock in nanoseconds, asked through syscall() (the C library's
+// clock_gettime lies above the baseline); 0 where it does not answer.
+uint64_t monotonicCount() {
+    long timespec[2] = {0, 0};  // seconds and nanoseconds, each a long for this call
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, timespec);
+    return static_cast<uint64_t>(timespec[0]) * 1000000000u + static_cast<uint64_t>(timespec[1]);
+}
+
+// Where neither source of random bytes answers (a chroot without /dev on a kernel before 3.17):
+// everything at hand that differs between lives, mixed. The processor's cycle counter and the
+// monotonic clock differ even between two lives started in the same second by the same
+// process; the stack, a fresh heap block and the library's own address differ between
+// processes.
+uint64_t mixedSeed() {
+    int onStack = 0;
+    void* onHeap = malloc(1);
+    uint64_t parts[] = {__builtin_ia32_rdtsc(),
+                        monotonicCount(),
+                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&onStack)),
+                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(onHeap)),
+                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&index)),
+                        static_cast<uint64_t>(getpid()),
+                        static_cast<uint64_t>(time(nullptr))};
+    free(onHeap);
+    uint64_t seed = 0;
+    for (uint64_t part : parts) {
+        uint64_t state = seed ^ part;
+        seed = splitMix(state);
+    }
+    return seed;
+}
+
+// 64 bits no client can predict: from the kernel, else /dev/urandom, else mixedSeed.
+uint64_t unpredictableSeed() {
+    uint64_t seed = 0;
+    if (kernelRandom(seed) || deviceRandom(seed)) return seed;
+    return mixedSeed();
 }
 
 // Fills the tabulation tables from a fresh seed.
@@ -221,6 +275,8 @@ void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned) {
 }  // namespace store
 
 #ifdef MORVELT_INDEX_CHECKS
+uint32_t morveltIndexHash(uint32_t key) { return store::index.seeded ? store::hashKey(key) : 0; }
+
 const char* morveltIndexCheck(int32_t* complete) {
     if (store::defect[0] == '\0' && store::complete()) store::compareWithTable();
     *complete = nbrRec == 0 || store::complete() ? 1 : 0;  // an empty table needs no index

@@ -44,4 +44,7 @@ void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned);
 // scan; otherwise what differs. Sets *complete to whether lookups go through the index (or the
 // table is empty) rather than to the scan.
 PLUGIN_EXPORT const char* morveltIndexCheck(int32_t* complete);
+
+// Test builds only: `key`'s hash in this life's tables, or 0 before they are drawn.
+PLUGIN_EXPORT uint32_t morveltIndexHash(uint32_t key);
 #endif
