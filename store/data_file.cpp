@@ -25,6 +25,12 @@ namespace {
 
 constexpr size_t kChunk = 64 * 1024;       // bytes moved per read or write call
 constexpr uint32_t kNoRecord = UINT32_MAX;  // no current record while loading
+// The largest line buffer the reader asks for: all of memory, or a test build's cap.
+#ifdef MORVELT_LINE_BUFFER_MAX
+constexpr size_t kBufferMax = MORVELT_LINE_BUFFER_MAX;
+#else
+constexpr size_t kBufferMax = SIZE_MAX;
+#endif
 
 // What this run's saves must know. loadStats sets it; resetSaveState clears it.
 struct SaveState {
@@ -71,8 +77,10 @@ bool LineReader::fill() {
         start_ = 0;
     }
     if (capacity_ - end_ < kChunk + 1) {  // room for a chunk and a closing NUL
+        // A buffer that cannot double (its size would wrap, or pass a test build's cap) cannot
+        // grow, as when memory runs out.
         size_t capacity = capacity_ == 0 ? 2 * kChunk : 2 * capacity_;
-        void* grown = realloc(buffer_, capacity);
+        void* grown = capacity_ > kBufferMax / 2 ? nullptr : realloc(buffer_, capacity);
         if (grown == nullptr) {
             errno = ENOMEM;
             failed_ = true;
@@ -139,11 +147,11 @@ bool variableNamesUnique() {
 // The index of the variable named by the `length` bytes at `name`, none of them NUL, as
 // variableIndex gives it. The entry state.nextVariable is tried first: a file lists each
 // record's variables in index order.
-uint32_t lineVariableIndex(const char* name, uint32_t length, const LoadState& state) {
+uint32_t lineVariableIndex(const char* name, size_t length, const LoadState& state) {
     uint32_t guess = state.nextVariable;
     if (state.uniqueNames && guess < nbrVar && length <= kVariableNameMax) {
         const char* entry = isVar[guess].name;
-        uint32_t i = 0;
+        size_t i = 0;
         while (i < length && entry[i] == name[i]) ++i;  // names are too short for memcmp to pay
         if (i == length && entry[length] == '\0') return guess + 1;
     }
@@ -200,7 +208,7 @@ void handleLine(char* line, LoadState& state) {
         noteLine({state.current == kNoRecord ? LineReading::kNoRecord : LineReading::kNotAValueLine, line, nullptr});
         return;
     }
-    uint32_t index = lineVariableIndex(line, static_cast<uint32_t>(marks.equals - line), state);
+    uint32_t index = lineVariableIndex(line, static_cast<size_t>(marks.equals - line), state);
     if (index == 0) {
         noteLine({LineReading::kUnknownVariable, line, marks.equals + 1});
         return;
@@ -272,7 +280,8 @@ void writeValue(Writer& out, const StatVariable& variable, uint32_t length, int1
 
 // Every variable's name length, for the length of one save; null when there is no memory.
 uint8_t* variableNameLengths() {
-    auto* lengths = static_cast<uint8_t*>(malloc(nbrVar + 1u));
+    // No wrap: nbrVar entries of 16 bytes each fit in memory, so nbrVar + 1 bytes do too.
+    auto* lengths = static_cast<uint8_t*>(malloc(nbrVar + size_t{1}));
     if (lengths == nullptr) return nullptr;
     for (uint32_t v = 0; v < nbrVar; ++v) lengths[v] = static_cast<uint8_t>(strnlen(isVar[v].name, kVariableNameMax));
     return lengths;

@@ -35,9 +35,15 @@ constexpr unsigned kGrndNonblock = 0x0001;  // GRND_NONBLOCK
 constexpr uint32_t kMinSlots = 8;
 constexpr uint32_t kPositionBits = 27;
 constexpr uint32_t kPositionMask = (1u << kPositionBits) - 1;
-// Tables this long are not indexed (lookups scan). At 12 bytes a record, such a table would
-// take 1.5 GiB in one block: no 32-bit process gets there.
+// Tables this long are not indexed (lookups scan): a slot has room for positions below it. At
+// 12 bytes a record, such a table would take 1.5 GiB in one block: no 32-bit process gets
+// there, but a 64-bit one can. A test build may set a lower cap to reach it.
+#ifdef MORVELT_INDEX_MAX_RECORDS
+constexpr uint32_t kMaxRecords = MORVELT_INDEX_MAX_RECORDS;
+static_assert(kMaxRecords <= kPositionMask - 1, "positions must fit in a slot");
+#else
 constexpr uint32_t kMaxRecords = kPositionMask - 1;
+#endif
 
 struct Index {
     uint32_t* slots;          // null until built
@@ -163,12 +169,16 @@ void dropSlots() {
 }
 
 // Makes the index hold every record of the table, in slots sized for it. False when there is
-// no memory for them; the index is then not valid.
+// no memory for them, or the table has kMaxRecords records or more; the index is then not valid.
 bool rebuild() {
     if (!index.seeded) seedHash();
     uint32_t capacity = capacityFor(nbrRec);
+    if (capacity == 0) {  // too many records to index: as for want of memory
+        dropSlots();
+        return false;
+    }
     if (capacity != index.capacity) {
-        void* resized = capacity == 0 ? nullptr : realloc(index.slots, capacity * sizeof(uint32_t));
+        void* resized = realloc(index.slots, capacity * sizeof(uint32_t));
         if (resized == nullptr) {
             dropSlots();
             return false;

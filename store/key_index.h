@@ -16,8 +16,8 @@ constexpr uint32_t kAbsent = UINT32_MAX;       // no record has the key
 constexpr uint32_t kUnknown = UINT32_MAX - 1;  // the index cannot tell: scan the table
 
 // The position of the first record with `key` in the table, or kAbsent, or kUnknown when the
-// index is not complete (a growth failed for want of memory): lookups then scan the table until
-// a later growth or refresh rebuilds the index.
+// index is not complete (a growth failed for want of memory, or the table is too long to index):
+// lookups then scan the table until a later growth or refresh rebuilds the index.
 uint32_t indexedPosition(uint32_t key);
 
 // Takes in the record just appended at the table's end, growing the index when it must (or

@@ -2,6 +2,7 @@
 #include "store/records.h"
 
 #include <errno.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -180,8 +181,13 @@ StatRecord* findRecord(uint32_t key) {
     return position == kAbsent ? nullptr : &isRec[position];
 }
 
+// Whether a table of `count` entries of `size` bytes each fits in `limit` bytes.
+static bool fits(uint64_t count, size_t size, uint64_t limit) { return count <= limit / size; }
+
 StatRecord* createRecord(uint32_t key, uint32_t stamp) {
     if (key <= kKeyFloor) return nullptr;
+    // Sizes that would wrap cannot be had, as when memory runs out.
+    if (!fits(nbrVar, sizeof(int16_t), INT32_MAX) || !fits(nbrRec + 1ull, sizeof(StatRecord), SIZE_MAX)) return nullptr;
     auto* values = static_cast<int16_t*>(NewPtrClear(static_cast<int32_t>(nbrVar * sizeof(int16_t))));
     if (values == nullptr && nbrVar != 0) return nullptr;
     void* grown = realloc(isRec, (nbrRec + 1) * sizeof(StatRecord));

@@ -1,6 +1,7 @@
 // The table of statistic variables.
 #include "store/variables.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -16,7 +17,7 @@ namespace {
 bool skippedForMemory = false;  // a name was left out because the table could not grow
 }
 
-uint32_t variableIndex(const char* name, uint32_t length) {
+uint32_t variableIndex(const char* name, size_t length) {
     if (isVar == nullptr || name == nullptr || length > kVariableNameMax) return 0;
     if (memchr(name, '\0', length) != nullptr) return 0;  // no entry holds a NUL before its end
     for (uint32_t i = 0; i < nbrVar; ++i) {
@@ -47,7 +48,8 @@ void registerVariable(const char* name) {
     memset(cut.name, 0, sizeof cut.name);
     strncpy(cut.name, name, kVariableNameMax);
     if (variableIndex(cut.name) != 0) return;
-    void* grown = realloc(isVar, (nbrVar + 1) * sizeof(StatVariable));
+    bool wraps = nbrVar + 1ull > SIZE_MAX / sizeof(StatVariable);  // a size that cannot be had
+    void* grown = wraps ? nullptr : realloc(isVar, (nbrVar + 1) * sizeof(StatVariable));
     if (grown == nullptr) {
         skippedForMemory = true;
         return;

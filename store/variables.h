@@ -3,6 +3,7 @@
 // means no such variable.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "host/export.h"
@@ -35,6 +36,6 @@ void disposeVariables();
 uint32_t variableIndex(const char* name);
 
 // As variableIndex, for a name given by pointer and length, which need not be NUL-terminated.
-uint32_t variableIndex(const char* name, uint32_t length);
+uint32_t variableIndex(const char* name, size_t length);
 
 }  // namespace store
