@@ -67,6 +67,7 @@ PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** a
     if (isRunning) endLife();  // started again without a shutdown: that life ends as at shutdown
     FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
     registerArguments(count, arguments);
+    store::reportCutNames(count, arguments);
     store::holdDataFolder();
     store::loadStats();
     isRunning = true;

@@ -92,4 +92,17 @@ void logRefusedName(const char* name) {
                         shown);
 }
 
+void logCutName(const char* given, const char* kept, bool shared) {
+    char shownGiven[kShownMax + 4];
+    char shownKept[kShownMax + 4];
+    escapeName(given, shownGiven);
+    escapeName(kept, shownKept);
+    FormattedLogMessage(0, kSource,
+                        shared ? "variable name \"%s\" is kept as \"%s\" (names are cut to 15 characters), as is "
+                                 "another argument: they are one variable. Spots must use the kept name."
+                               : "variable name \"%s\" is kept as \"%s\" (names are cut to 15 characters). Spots "
+                                 "must use the kept name.",
+                        shownGiven, shownKept);
+}
+
 }  // namespace store

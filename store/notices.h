@@ -30,4 +30,8 @@ void logClockAnswers();
 // A variable name was refused; control characters in it are shown escaped.
 void logRefusedName(const char* name);
 
+// A variable name `given` is kept cut to `kept`; `shared` where another argument is kept as the
+// same variable. Control characters are shown escaped.
+void logCutName(const char* given, const char* kept, bool shared);
+
 }  // namespace store

@@ -38,6 +38,40 @@ uint32_t variableIndex(const char* name) {
 // not be read back, or its line would read as a header.
 static bool holdsLineSyntax(const char* name) { return strpbrk(name, "=[]\n\r") != nullptr; }
 
+// Whether `name` is cut by registerVariable: it is kept, and longer than kVariableNameMax.
+static bool isCut(const char* name) {
+    return name != nullptr && !holdsLineSyntax(name) && strnlen(name, kVariableNameMax + 1) > kVariableNameMax;
+}
+
+// Whether two names are kept as the same variable.
+static bool sameKeptName(const char* a, const char* b) { return strncmp(a, b, kVariableNameMax) == 0; }
+
+// Whether `argument` is kept as the same variable as another argument of arguments[1..count-1]
+// that differs from it.
+static bool sharesKeptName(const char* argument, int32_t count, char** arguments) {
+    for (int32_t k = 1; k < count; ++k) {
+        const char* other = arguments[k];
+        if (other == nullptr || holdsLineSyntax(other)) continue;
+        if (sameKeptName(argument, other) && strcmp(argument, other) != 0) return true;
+    }
+    return false;
+}
+
+void reportCutNames(int32_t count, char** arguments) {
+    if (arguments == nullptr) return;
+    for (int32_t i = count - 1; i >= 1; --i) {
+        const char* argument = arguments[i];
+        if (!isCut(argument)) continue;
+        bool seen = false;  // given already, later in the list: reported there
+        for (int32_t j = count - 1; j > i && !seen; --j) seen = arguments[j] != nullptr && strcmp(arguments[j], argument) == 0;
+        if (seen) continue;
+        char kept[kVariableNameMax + 1];
+        memcpy(kept, argument, kVariableNameMax);
+        kept[kVariableNameMax] = '\0';
+        logCutName(argument, kept, sharesKeptName(argument, count, arguments));
+    }
+}
+
 void registerVariable(const char* name) {
     if (name == nullptr) return;
     if (holdsLineSyntax(name)) {
