@@ -16,6 +16,7 @@
 #include "plugin/running.h"
 #include "store/data_file.h"
 #include "store/folder_lock.h"
+#include "store/key_index.h"
 #include "store/records.h"
 #include "store/variables.h"
 
@@ -59,11 +60,8 @@ void endLife() {
     isRunning = false;
 }
 
-}  // namespace
-
-bool plugin::running() { return isRunning; }
-
-PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
+// Starts a life: see initializeServerPlugin.
+void startLife(void* handle, int32_t count, char** arguments) {
     if (isRunning) endLife();  // started again without a shutdown: that life ends as at shutdown
     FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
     registerArguments(count, arguments);
@@ -72,17 +70,39 @@ PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** a
     store::loadStats();
     isRunning = true;
     scheduleTimerEvent(handle, 0, kFirstTimerDelay);
-    return handle;
 }
 
-PLUGIN_EXPORT int32_t handleTimerEvent(void* /*first*/, void* handle, void* /*third*/) {
+// Handles a timer event: see handleTimerEvent.
+int32_t timerEvent(void* handle) {
     if (!isRunning) return 0;  // no tables to save over the file, and no next event
     expireAndSave();
     return scheduleTimerEvent(handle, 0, kTimerDelay);
 }
 
+}  // namespace
+
+bool plugin::running() { return isRunning; }
+
+void plugin::checkTables() {
+#ifdef MORVELT_INDEX_CHECKS
+    store::checkTables(isRunning);
+#endif
+}
+
+PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
+    startLife(handle, count, arguments);
+    plugin::checkTables();
+    return handle;
+}
+
+PLUGIN_EXPORT int32_t handleTimerEvent(void* /*first*/, void* handle, void* /*third*/) {
+    int32_t result = timerEvent(handle);
+    plugin::checkTables();
+    return result;
+}
+
 PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
-    if (!isRunning) return nullptr;  // shut down already: the empty tables must not be saved
-    endLife();
+    if (isRunning) endLife();  // else shut down already: the empty tables must not be saved
+    plugin::checkTables();
     return nullptr;
 }

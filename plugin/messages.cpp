@@ -115,7 +115,7 @@ void* captureSpotState(void* context, void* message, uint32_t key) {
 // message with no context passes with nothing written, and so do a room entry or spot change
 // whose context names no sender. A logon reads no sender: its key comes from its body, its room
 // from the context, and a host may send it before the user's record is filled in.
-PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message) {
+static void* handleStatsMessage(void* context, void* message) {
     if (!plugin::running() || context == nullptr || message == nullptr) return message;
     const void* user = host::readAddress(context, host::kContextUser);
     switch (host::readU32(message, host::kMessageEvent)) {
@@ -133,4 +133,11 @@ PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message
         default:
             return message;
     }
+}
+
+// The host's entry point: handleStatsMessage, then the test build's check of the tables.
+PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message) {
+    void* result = handleStatsMessage(context, message);
+    plugin::checkTables();
+    return result;
 }

@@ -7,4 +7,8 @@ namespace plugin {
 // True from the end of initializeServerPlugin to the end of shutdownServerPlugin.
 bool running();
 
+// In the test build (MORVELT_INDEX_CHECKS), checks the tables' rules after an entry point, for
+// morveltIndexCheck to report; elsewhere does nothing.
+void checkTables();
+
 }  // namespace plugin

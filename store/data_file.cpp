@@ -131,25 +131,17 @@ char* LineReader::next(size_t& length) {
 // What a load carries from one line to the next.
 struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
-    bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
     uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
     bool recordLost = false;       // a header's record could not be made (no memory)
 };
 
-// Whether every variable's name differs from all others (a long name given twice is stored
-// twice, cut to the same text).
-bool variableNamesUnique() {
-    for (uint32_t i = 0; i < nbrVar; ++i)
-        if (variableIndex(isVar[i].name) != i + 1) return false;
-    return true;
-}
-
 // The index of the variable named by the `length` bytes at `name`, none of them NUL, as
 // variableIndex gives it. The entry state.nextVariable is tried first: a file lists each
-// record's variables in index order.
+// record's variables in index order, and no two variables share a name (registerVariable keeps
+// a name once), so a guess that matches is the answer.
 uint32_t lineVariableIndex(const char* name, size_t length, const LoadState& state) {
     uint32_t guess = state.nextVariable;
-    if (state.uniqueNames && guess < nbrVar && length <= kVariableNameMax) {
+    if (guess < nbrVar && length <= kVariableNameMax) {
         const char* entry = isVar[guess].name;
         size_t i = 0;
         while (i < length && entry[i] == name[i]) ++i;  // names are too short for memcmp to pay
@@ -348,7 +340,6 @@ LoadResult loadStats() {
     Fd fd(::open(kDataPath, O_RDONLY | O_CLOEXEC));
     if (!fd.ok()) return startRun(isMissing(errno) ? LoadResult::kMissing : LoadResult::kUnreadable, errno);
     LoadState state;
-    state.uniqueNames = variableNamesUnique();
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);

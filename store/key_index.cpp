@@ -15,6 +15,7 @@
 #endif
 
 #include "store/records.h"
+#include "store/variables.h"
 
 namespace store {
 
@@ -274,10 +275,51 @@ void compareWithTable() {
 
 }  // namespace
 
+int compareKeys(const void* a, const void* b) {
+    uint32_t x = *static_cast<const uint32_t*>(a);
+    uint32_t y = *static_cast<const uint32_t*>(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// Writes to `defect` a key that two records hold, if any (nothing where there is no memory to
+// look).
+void findTwiceHeldKey() {
+    auto* keys = static_cast<uint32_t*>(malloc(nbrRec * sizeof(uint32_t)));
+    if (keys == nullptr) return;
+    for (uint32_t r = 0; r < nbrRec; ++r) keys[r] = isRec[r].key;
+    qsort(keys, nbrRec, sizeof(uint32_t), compareKeys);
+    for (uint32_t r = 1; r < nbrRec; ++r) {
+        if (keys[r] != keys[r - 1]) continue;
+        snprintf(defect, sizeof defect, "key %u held by two records", keys[r]);
+        break;
+    }
+    free(keys);
+}
+
 void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned) {
     if (defect[0] != '\0' || indexed == scanned) return;
     snprintf(defect, sizeof defect, "lookup of key %u gave %d, the scan %d", key, static_cast<int>(indexed),
              static_cast<int>(scanned));
+}
+
+void checkTables(bool running) {
+    if (defect[0] != '\0') return;
+    if (!running && (nbrRec != 0 || isRec != nullptr)) {
+        snprintf(defect, sizeof defect, "%u records while the plug-in is not running", nbrRec);
+        return;
+    }
+    for (uint32_t r = 0; r < nbrRec; ++r) {
+        const StatRecord& record = isRec[r];
+        if (record.key <= kKeyFloor) {
+            snprintf(defect, sizeof defect, "record %u has key %u, at or below the floor", r, record.key);
+            return;
+        }
+        if (record.values == nullptr && nbrVar > 0) {
+            snprintf(defect, sizeof defect, "record %u (key %u) has no values", r, record.key);
+            return;
+        }
+    }
+    if (nbrRec > 1) findTwiceHeldKey();
 }
 
 #endif

@@ -34,14 +34,20 @@ void dropIndex();
 #ifdef MORVELT_INDEX_CHECKS
 // Test builds only: remembers the first lookup whose answer differs from the scan in table order.
 void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned);
+
+// Test builds only, after each entry point: remembers the first breach of the tables' rules
+// (store/records.h): keys above kKeyFloor and unique, a value array for every record while
+// there are variables, and no record while the plug-in is not running (`running` false).
+void checkTables(bool running);
 #endif
 
 }  // namespace store
 
 #ifdef MORVELT_INDEX_CHECKS
 // Test builds only: "" when the index agrees with the table (a complete index finds every record
-// at its position and holds nothing else) and every lookup since the last call agreed with the
-// scan; otherwise what differs. Sets *complete to whether lookups go through the index (or the
+// at its position and holds nothing else), every lookup since the last call agreed with the
+// scan, and the tables kept their rules after every entry point since (checkTables); otherwise
+// the first that did not. Sets *complete to whether lookups go through the index (or the
 // table is empty) rather than to the scan.
 PLUGIN_EXPORT const char* morveltIndexCheck(int32_t* complete);
 
