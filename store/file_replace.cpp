@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/attributes.h"
 #include "store/fd.h"
 #include "store/file_status.h"
 
@@ -129,6 +130,13 @@ bool takeIdentity(int fd, const FileStatus& found) {
     return ::fchmod(fd, keptMode(found)) == 0;
 }
 
+// Gives the new file `fd` the target's extended attributes (store/attributes.h). False (errno
+// set) when it cannot hold them all. REQUIRES: the new file has its owner and mode already.
+bool takeAttributes(const Target& target, int fd) {
+    Fd found(::open(target.path.text, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return found.ok() && copyAttributes(found.get(), fd);
+}
+
 // Creates a new file at `path`, after removing a stale one, never through a link standing there.
 int createExclusive(const char* path, mode_t mode) {
     ::unlink(path);
@@ -150,6 +158,7 @@ int writeNewFile(const Target& target, const char* temp, const Content& content,
     if (!fd.ok()) return target.exists && lacksPermission(errno) ? kRewriteInPlace : errno;
     int error = 0;
     if (target.exists && !takeIdentity(fd.get(), target.status)) error = kRewriteInPlace;
+    if (error == 0 && target.exists && !takeAttributes(target, fd.get())) error = kRewriteInPlace;
     if (error == 0) error = content.write(fd.get());
     if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
     if (error == 0) noteWritten(result, fd.get());
@@ -160,14 +169,17 @@ int writeNewFile(const Target& target, const char* temp, const Content& content,
 }
 
 // Copies the target's content into a new file at `to`, flushed to disk, with the target's owner,
-// group and keptMode; where owner and group cannot be given, with the owner's bits alone.
+// group, keptMode and, where they can be given, extended attributes; where owner and group
+// cannot be given, with the owner's bits alone (and no access control list to widen them).
 // 0 or an errno.
 int copyInto(const Target& target, const char* to) {
     Fd in(::open(target.path.text, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.ok()) return errno;
     Fd out(createExclusive(to, 0600));
     if (!out.ok()) return errno;
-    if (!takeIdentity(out.get(), target.status) && ::fchmod(out.get(), keptMode(target.status) & S_IRWXU) != 0)
+    if (takeIdentity(out.get(), target.status))
+        copyAttributes(in.get(), out.get());  // where it can: the backup is kept without them
+    else if (::fchmod(out.get(), keptMode(target.status) & S_IRWXU) != 0)
         return errno;
     char buffer[kBlock];
     for (;;) {

@@ -1,9 +1,12 @@
 // Replacing a file's whole content without changing what the file is. Where a new file written
-// beside it and renamed over it is the same file for everyone who holds it (a regular file with
-// one name, whose owner, group and permission bits the new file can be given), the content is
-// replaced that way, atomically and durably. Otherwise (a second hard link, a folder the process
-// cannot write, an owner it cannot give away, no room for a second copy) the file is rewritten
-// in place, which keeps it but is not safe against a crash part way. Symbolic links are
+// beside it and renamed over it can be given all the process sees of the old one (a regular
+// file with one name, whose owner, group, permission bits and extended attributes, its access
+// control list among them, the new file can be given), the content is replaced that way,
+// atomically and durably. Otherwise (a second hard link, a folder the process cannot write, an
+// owner or an attribute it cannot give, no room for a second copy) the file is rewritten in
+// place, which keeps it but is not safe against a crash part way. What the process cannot see
+// is not kept by a rename: extended attributes it may not read (trusted.*, for a process
+// without the privilege), and the inode's own number and times. Symbolic links are
 // followed: the link stays and the file it leads to gets the content.
 #pragma once
 
@@ -32,8 +35,8 @@ struct ReplaceResult {
 // Replaces the content of the file at `path` with `content`. A symbolic link is followed to the
 // file it leads to, which is created if it does not exist yet. With `makeBackup`, the file's
 // present content is first kept at `backupPath` (a second link to it where the file is then
-// replaced by rename, else a copy with its owner, group and permission bits), replacing what is
-// there; a backup that cannot be made does not hold the replacement back.
+// replaced by rename, else a copy with its owner, group and permission bits, and its extended
+// attributes where they can be given), replacing what is there; a backup that cannot be made does not hold the replacement back.
 //
 // On failure no temporary file is left and the file is as it was, except after an in-place
 // rewrite that failed once the file had room for the new content (an I/O error part way).

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,6 +166,24 @@ TEST_F(FolderLockTest, AnEditFollowsASymbolicLinkAndKeepsTheOldFileBesideTheLink
     EXPECT_EQ(dir.read("volume/stats.ini"), "[EIB:1767225600]\nscore=9\n");
     EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), "[EIB:1767225600]\nscore=1\n");
     EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
+}
+
+// The value of the file's attribute user.note, or "(none)".
+std::string noteOf(const char* path) {
+    char value[64];
+    ssize_t n = lgetxattr(path, "user.note", value, sizeof value);
+    return n < 0 ? "(none)" : std::string(value, static_cast<size_t>(n));
+}
+
+TEST_F(FolderLockTest, AnEditKeepsTheFilesExtendedAttributesOnBothFiles) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    if (lsetxattr("psdata/morvelt.ini", "user.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system refuses user attributes: " << strerror(errno);
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
+    EXPECT_EQ(noteOf("psdata/morvelt.ini"), "kept");
+    EXPECT_EQ(noteOf("psdata/morvelt.ini.before-edit"), "kept");
 }
 
 TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "host/api.h"
+#include "store/attributes.h"
 #include "store/data_file.h"
 #include "store/key_index.h"
 #include "store/key_names.h"
@@ -333,6 +334,7 @@ int writeEditedFile(const EditRequest& request, const std::string& original, mod
         *error = backup + ": cannot keep the file as it was there: " + strerror(failed) + "; nothing was changed";
         return kEditNotDone;
     }
+    store::copyAttributesWhereCan(request.file.c_str(), backup.c_str());
     store::ReplaceResult result = store::saveStatsTo(request.file.c_str(), backup.c_str(), false);
     if (result.error != 0) {
         *error = request.file + ": cannot write it: " + strerror(result.error) + "; the file as it was is kept as " + backup;
