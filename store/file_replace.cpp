@@ -129,12 +129,6 @@ bool takeIdentity(int fd, const FileStatus& found) {
     return ::fchmod(fd, keptMode(found)) == 0;
 }
 
-// Creates a new file at `path`, after removing a stale one, never through a link standing there.
-int createExclusive(const char* path, mode_t mode) {
-    ::unlink(path);
-    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-}
-
 bool lacksPermission(int error) { return error == EACCES || error == EPERM; }
 bool lacksSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 
@@ -260,8 +254,10 @@ ReplaceResult replace(const char* path, const Content& content, const char* back
         int error = writeNewFile(target, temp.text, content, result);
         if (error == 0) {
             if (makeBackup) noteBackup(result, keepBackup(target, backupPath, true));
-            if (::rename(temp.text, target.path.text) != 0) {
-                result.error = errno;
+            if (content.beforeRename != nullptr) content.beforeRename(temp.text);
+            result.error = ::rename(temp.text, target.path.text) == 0 ? 0 : errno;
+            if (content.afterRename != nullptr) content.afterRename(result.error == 0);
+            if (result.error != 0) {
                 ::unlink(temp.text);
                 return result;
             }

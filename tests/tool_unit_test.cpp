@@ -202,4 +202,23 @@ TEST(ToolFiles, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
         EXPECT_EQ(csvField(c.text), c.field) << c.text;
 }
 
+// JSON member names: well-formed UTF-8 as it is, every other byte as [HH], so that names that
+// differ never come out as the same member.
+TEST(ToolFiles, JsonNamesKeepNamesThatDifferApart) {
+    struct Case {
+        const char* name;
+        const char* member;
+    };
+    for (const Case& c : {Case{"score", "score"}, Case{"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+                          Case{"\xF0\x9F\x8E\xB2", "\xF0\x9F\x8E\xB2"}, Case{"g\xFFld", "g[FF]ld"},
+                          Case{"g\xFEld", "g[FE]ld"}, Case{"\xC0\x80", "[C0][80]"}, Case{"\xED\xA0\x80", "[ED][A0][80]"},
+                          Case{"\xF4\x90\x80\x80", "[F4][90][80][80]"}, Case{"cut\xE2\x82", "cut[E2][82]"}}) {
+        LoadedFile loaded;
+        loaded.variables = {c.name};
+        loaded.records = {{1001, 1767225600, {7}}};
+        std::string json = formatExport(loaded, ExportFormat::kJson);
+        EXPECT_NE(json.find("\"values\": {\n      \"" + std::string(c.member) + "\": 7\n"), std::string::npos) << json;
+    }
+}
+
 }  // namespace
