@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/folder_owner.h"
+
 namespace simtool {
 
 namespace {
@@ -40,12 +42,6 @@ bool leadsTo(const std::string& path, int fd) {
 }
 
 }  // namespace
-
-std::string folderOf(const std::string& file) {
-    size_t slash = file.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
 
 EditLock::~EditLock() { release(); }
 

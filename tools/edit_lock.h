@@ -34,7 +34,4 @@ class EditLock {
     int fileFd_ = -1;
 };
 
-// The folder holding `file`, as a path: "." for a bare name.
-std::string folderOf(const std::string& file);
-
 }  // namespace simtool

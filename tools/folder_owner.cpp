@@ -24,4 +24,10 @@ bool takeFolderOwner(const std::string& folder, std::string* error) {
     return false;
 }
 
+std::string folderOf(const std::string& file) {
+    size_t slash = file.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
 }  // namespace simtool

@@ -16,4 +16,7 @@ namespace simtool {
 // naming the step that failed, after which the process must write nothing.
 bool takeFolderOwner(const std::string& folder, std::string* error);
 
+// The folder holding `file`, as a path: "." for a bare name.
+std::string folderOf(const std::string& file);
+
 }  // namespace simtool
