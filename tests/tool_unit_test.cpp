@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "tools/clock_text.h"
+#include "tools/edit.h"
 #include "tools/export.h"
 #include "tools/run_folder.h"
 #include "tools/script.h"
@@ -218,6 +219,24 @@ TEST(ToolFiles, JsonNamesKeepNamesThatDifferApart) {
         loaded.records = {{1001, 1767225600, {7}}};
         std::string json = formatExport(loaded, ExportFormat::kJson);
         EXPECT_NE(json.find("\"values\": {\n      \"" + std::string(c.member) + "\": 7\n"), std::string::npos) << json;
+    }
+}
+
+// The reader takes stamp 0 as the present: a WHEN that would write it is refused, as a bad one is.
+TEST(EditActions, AStampOfZeroIsRefused) {
+    struct Case {
+        const char* when;
+        bool refused;
+    };
+    for (const Case& c : {Case{"0", true}, Case{"1970-01-01", true}, Case{"1970-01-01 00:00:00", true},
+                          Case{"1", false}, Case{"1970-01-01 00:00:01", false}, Case{"now", false}}) {
+        std::vector<EditAction> actions;
+        std::string error;
+        EXPECT_EQ(parseEditActions({"stamp", "EIB", c.when}, &actions, &error), !c.refused) << c.when;
+        if (c.refused) {
+            EXPECT_NE(error.find("is 0, which the plug-in's reader takes as the present"), std::string::npos) << error;
+            EXPECT_NE(error.find("drop KEY removes a user"), std::string::npos) << error;
+        }
     }
 }
 
