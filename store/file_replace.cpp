@@ -116,8 +116,8 @@ bool renameKeepsIdentity(const Target& target, const char* backupPath) {
 }
 
 // The permission bits a file made in place of `found` gets: found's, with owner read and write,
-// so that the file stays readable to the process that saves it.
-mode_t keptMode(const FileStatus& found) { return (found.st_mode & 07777) | S_IRUSR | S_IWUSR; }
+// so that the file stays readable to the process that saves it, and never the sticky bit.
+mode_t keptMode(const FileStatus& found) { return (found.st_mode & 06777) | S_IRUSR | S_IWUSR; }
 
 // Gives the new file `fd` the owner and group of `found` and keptMode(found). False (errno set)
 // when it cannot.

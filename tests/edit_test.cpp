@@ -338,7 +338,7 @@ class RootEditTest : public PluginTest {
 
 TEST_F(RootEditTest, AnExecutableDataFileNeverGivesAnyoneRootsRights) {
     const std::string executable = std::string("\x7f" "ELF\x01\x01\x01\n", 8) + record;
-    plant([&] { return dir.write("psdata/morvelt.ini", executable) && chmod("psdata/morvelt.ini", 04755) == 0; });
+    plant([&] { return dir.write("psdata/morvelt.ini", executable) && chmod("psdata/morvelt.ini", 05755) == 0; });
     ASSERT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditDone);
     EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), executable);
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=13\n");
