@@ -48,6 +48,15 @@ std::string actionText(const EditAction& action) {
     return text;
 }
 
+// The action's words with the variable it names as the plug-in keeps it, for the report.
+std::string keptActionText(const EditAction& action) {
+    EditAction kept = action;
+    const std::string& verb = action.words[0];
+    size_t variable = verb == "set" || verb == "reset" ? 2 : verb == "rename-var" || verb == "drop-var" ? 1 : 0;
+    if (variable != 0) kept.words[variable] = keptName(kept.words[variable]);
+    return actionText(kept);
+}
+
 // "action 2 (set EIB score x)", for messages.
 std::string actionName(const EditAction& action) {
     return "action " + std::to_string(action.number) + " (" + actionText(action) + ")";
@@ -277,7 +286,7 @@ bool Editor::stamp(const std::vector<std::string>& w, std::string* error) {
 
 bool Editor::apply(const EditAction& action, std::string* error) {
     const std::vector<std::string>& w = action.words;
-    fprintf(out_, "  %zu  %s\n", action.number, actionText(action).c_str());
+    fprintf(out_, "  %zu  %s\n", action.number, keptActionText(action).c_str());
     bool ok = w[0] == "set"          ? set(w, error)
               : w[0] == "reset"      ? reset(w, error)
               : w[0] == "drop"       ? drop(w, error)
@@ -305,9 +314,9 @@ std::string joined(const std::vector<std::string>& words, const char* separator 
     return text;
 }
 
-// Refuses, with the message and status for it, unless the folder of `file` can be locked (or
-// --force says to go on where the lock cannot be asked for).
-int lockFolder(const EditRequest& request, EditLock* lock, FILE* out, std::string* error) {
+// Refuses, with the message and status for it, unless the folder of `file` and the file it leads
+// to can be locked (or --force says to go on where a lock cannot be asked for).
+int lockFile(const EditRequest& request, EditLock* lock, FILE* out, std::string* error) {
     std::string why;
     LockResult result = lock->lock(request.file, &why);
     if (result == LockResult::kLocked) return kEditDone;
@@ -454,7 +463,7 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
         return kEditBadInput;
     }
     EditLock lock;
-    int locked = lockFolder(request, &lock, out, error);
+    int locked = lockFile(request, &lock, out, error);
     if (locked != kEditDone) return locked;
     std::string content;
     if (!readFile(request.file, &content, error)) return kEditBadInput;
