@@ -88,6 +88,20 @@ TEST_F(FolderLockTest, AStartUpDuringAnEditWaitsABoundedTimeAndGoesOnWithoutTheL
     host.shutdown();
 }
 
+TEST_F(FolderLockTest, AStartUpWhileAToolHoldsTheDataFileWaitsABoundedTimeAndSaysSo) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    int edit = open("psdata/morvelt.ini", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(edit, LOCK_EX | LOCK_NB), 0);
+    start({"score"});
+    EXPECT_EQ(host.plugin().recordCount(), 1u) << "the start-up goes on and reads the file";
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_EQ(host.log()[1].find("[Morvelt] psdata/morvelt.ini is locked by another program"), 0u) << host.log()[1];
+    EXPECT_TRUE(folderLockable(LOCK_SH)) << "the folder's lock is the plug-in's";
+    EXPECT_FALSE(folderLockable(LOCK_EX));
+    close(edit);
+    host.shutdown();
+}
+
 TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
     start({"score"});
     host.advance(0);
