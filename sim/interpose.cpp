@@ -44,34 +44,26 @@ __attribute__((visibility("default"), no_sanitize("address"))) long syscall(long
 }
 }
 
-// open() and open64() as the C library's, except that /dev/urandom can be made to fail with
-// ENOENT. The mode is passed on as read, as the C library reads it.
+// open() and open64() as the C library's open64, except that /dev/urandom can be made to fail
+// with ENOENT. open64 differs from open only in allowing files over 2 GiB on a 32-bit system,
+// which no caller here minds. The mode is passed on as read, as the C library reads it.
 using OpenCall = int (*)(const char*, int, ...);
-static int openThrough(const char* next, const char* path, int flags, unsigned mode) {
+extern "C" __attribute__((visibility("default"), no_sanitize("address"))) int open(const char* path, int flags, ...) {
+    __builtin_va_list arguments;
+    __builtin_va_start(arguments, flags);
+    unsigned mode = __builtin_va_arg(arguments, unsigned);
+    __builtin_va_end(arguments);
     constexpr int kNoEntry = 2;  // ENOENT
     if (path != nullptr && hostsimOpenShouldFail(path)) {
         *__errno_location() = kNoEntry;
         return -1;
     }
     void* const kNext = reinterpret_cast<void*>(-1L);  // RTLD_NEXT
-    return reinterpret_cast<OpenCall>(dlsym(kNext, next))(path, flags, mode);
+    static OpenCall next = reinterpret_cast<OpenCall>(dlsym(kNext, "open64"));
+    return next(path, flags, mode);
 }
 
-extern "C" __attribute__((visibility("default"), no_sanitize("address"))) int open(const char* path, int flags, ...) {
-    __builtin_va_list arguments;
-    __builtin_va_start(arguments, flags);
-    unsigned mode = __builtin_va_arg(arguments, unsigned);
-    __builtin_va_end(arguments);
-    return openThrough("open", path, flags, mode);
-}
-
-extern "C" __attribute__((visibility("default"), no_sanitize("address"))) int open64(const char* path, int flags, ...) {
-    __builtin_va_list arguments;
-    __builtin_va_start(arguments, flags);
-    unsigned mode = __builtin_va_arg(arguments, unsigned);
-    __builtin_va_end(arguments);
-    return openThrough("open64", path, flags, mode);
-}
+extern "C" __attribute__((visibility("default"), alias("open"))) int open64(const char* path, int flags, ...);
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
