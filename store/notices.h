@@ -1,7 +1,7 @@
 // Lines in the host's log, under the source "Morvelt", for what an operator must act on: a data
-// file that cannot be read or saved, a backup that cannot be made, and a variable name that the
-// data file cannot carry. Each line names the file with the C library's text for the error, or
-// the name as given. File and user text is only ever passed as an argument, never as a format.
+// file that cannot be read or saved, a backup that cannot be made, a variable name that the data
+// file cannot carry or that is kept cut, and a clock that gives no time. Each line names the
+// file with the C library's text for the error, or the name as given. File and user text is only ever passed as an argument, never as a format.
 #pragma once
 
 namespace store {

@@ -112,9 +112,11 @@ uint32_t standInPresent() {
     return 0;
 }
 
-// Remembers a stamp read from the data file.
+// Remembers a stamp read from the data file. Stamps wrap at 2^32: one is newer than another
+// when it lies less than half the cycle ahead of it.
 void noteLoadedStamp(uint32_t stamp) {
-    if (!clockState.loaded || stamp - clockState.newest < 0x80000000u) clockState.newest = stamp;
+    constexpr uint32_t kHalfCycle = 0x80000000u;
+    if (!clockState.loaded || stamp - clockState.newest < kHalfCycle) clockState.newest = stamp;
     clockState.loaded = true;
 }
 
