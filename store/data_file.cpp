@@ -354,13 +354,14 @@ bool finishCutShortSave() {
 LoadResult loadStats() {
     bool replayed = finishCutShortSave();
     int opened;
-    FileStatus status;
-    switch (openRegularFile(kDataPath, opened, status)) {
+    uint64_t size;
+    mode_t mode;
+    switch (openRegularFile(kDataPath, opened, size, mode)) {
         case OpenedFile::kFailed:
             if (isMissing(errno)) return startRun(LoadResult::kMissing, !replayed);
             return startUnreadable(errno);
         case OpenedFile::kNotRegular:
-            logNotRegular(status.st_mode);
+            logNotRegular(mode);
             return startRun(LoadResult::kUnreadable, true);
         case OpenedFile::kRegular:
             break;
@@ -386,12 +387,12 @@ bool saveStats() {
     if (run.suspended) return false;
     if (fileIsCurrent()) return true;
     ReplaceResult result = saveStatsTo(kDataPath, kBackupPath, run.backupPending);
-    if (result.unjournaled && !run.noJournalLogged) logNoJournal(result.journalError);
-    run.noJournalLogged = run.noJournalLogged || result.unjournaled;
     if (result.backupTried) {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);
     }
+    if (result.unjournaled && !run.noJournalLogged) logNoJournal(result.journalError);
+    run.noJournalLogged = run.noJournalLogged || result.unjournaled;
     run.saved = result.written;
     if (result.written) run.written = result.status;
     if (result.error != 0) {

@@ -211,14 +211,15 @@ int rewriteInPlace(const Target& target, const Content& content, ReplaceResult& 
     FileStatus found;
     if (statDescriptor(fd.get(), &found) != 0) return errno;
     Journal journal;
-    result.journalError = journal.write(target.path.text, found, content);
-    result.unjournaled = result.journalError != 0;
+    int journalError = journal.write(target.path.text, found, content);
     bool restored;
     int error = reserveRoom(fd.get(), static_cast<uint64_t>(found.st_size), content.size(), restored);
     if (error != 0) {
         if (restored) journal.remove();
         return error;
     }
+    result.unjournaled = journalError != 0;
+    result.journalError = journalError;
     error = result.unjournaled ? writeOver(fd.get(), content) : journal.applyTo(fd.get());
     if (error != 0) return error;
     noteWritten(result, fd.get());

@@ -28,10 +28,12 @@ struct ReplaceResult {
     int error = 0;             // 0: the file holds the content; else the errno of the failure
     bool backupTried = false;  // a backup was wanted and there was a file to keep
     int backupError = 0;       // where tried: 0, or the errno of the failure
+    bool unjournaled = false;  // rewritten in place (whole or part way) without a journal: none
+                               // could be written
+    int journalError = 0;      // where unjournaled: the errno of the last place's failure
     bool written = false;      // error is 0 and `status` is known
     FileStatus status;         // where written: the file that holds the content, as left
-    bool unjournaled = false;  // rewritten in place without a journal: none could be written
-    int journalError = 0;      // where unjournaled: the errno of the last place's failure
+                               // (last: the tool, built with 64-bit times, sees another layout)
 };
 
 // Replaces the content of the file at `path` with `content`. A symbolic link is followed to the

@@ -29,9 +29,10 @@ int statLink(const char* path, FileStatus* status) { return ::lstat(path, status
 int statDescriptor(int fd, FileStatus* status) { return ::fstat(fd, status); }
 #endif
 
-OpenedFile openRegularFile(const char* path, int& fd, FileStatus& status) {
+OpenedFile openRegularFile(const char* path, int& fd, uint64_t& size, mode_t& mode) {
     fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return OpenedFile::kFailed;
+    FileStatus status;
     if (statDescriptor(fd, &status) != 0) {
         int error = errno;
         ::close(fd);
@@ -39,6 +40,8 @@ OpenedFile openRegularFile(const char* path, int& fd, FileStatus& status) {
         errno = error;
         return OpenedFile::kFailed;
     }
+    size = static_cast<uint64_t>(status.st_size);
+    mode = status.st_mode;
     if (S_ISREG(status.st_mode)) return OpenedFile::kRegular;
     ::close(fd);
     fd = -1;

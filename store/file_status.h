@@ -5,6 +5,7 @@
 // library's own.
 #pragma once
 
+#include <stdint.h>
 #include <sys/stat.h>
 
 namespace store {
@@ -34,8 +35,8 @@ enum class OpenedFile {
 // Opens the file at `path` (links followed) for reading, and keeps it open only where it is a
 // regular file, as fstat on the opened descriptor shows: a FIFO or a device is opened without
 // waiting (O_NONBLOCK) and never read. Sets `fd` (the caller closes it) and, unless kFailed,
-// `status`.
-OpenedFile openRegularFile(const char* path, int& fd, FileStatus& status);
+// the file's `size` and `mode` (the tool, built with 64-bit times, has another FileStatus).
+OpenedFile openRegularFile(const char* path, int& fd, uint64_t& size, mode_t& mode);
 
 // "a FIFO", "a character device", "a folder" and so on: what a file of type `mode` is, for
 // messages.
