@@ -63,8 +63,7 @@ bool isRegular(int fd) {
     return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Counts one call; kills the process where it is the one to stop at and not `halfDone` yet.
-// True where the call is the one to stop at (a write then writes half first).
+// Counts one call of the armed process; true where it is the one to stop at.
 bool count(const char* what, const std::string& path) {
     if (!steps.armed) return false;
     ++steps.calls;
@@ -491,6 +490,7 @@ TEST_F(StepStopTest, StartUpAfterAStopAtAnyStepFindsTheOldOrTheNewTextAndKeepsIt
         }
 
         struct stat first;
+        const bool failedBefore = HasFailure();
         for (size_t n = 1; n <= calls.size(); ++n) {
             bool isWrite = calls[n - 1].rfind("write ", 0) == 0;
             for (bool halfway : {false, true}) {
@@ -515,7 +515,7 @@ TEST_F(StepStopTest, StartUpAfterAStopAtAnyStepFindsTheOldOrTheNewTextAndKeepsIt
                 // A stray link left at the backup's temporary name is no second name of the file.
                 if (!setup.inPlace) EXPECT_EQ(seen[5], "renamed") << "the save after the stop was not made by rename";
                 if (setup.otherName != nullptr) EXPECT_TRUE(dir.read(setup.otherName) == seen[0]) << setup.otherName;
-                if (HasFailure()) return;
+                if (HasFailure() && !failedBefore) return;  // the first stop that fails tells enough
             }
         }
     }
