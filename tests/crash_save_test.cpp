@@ -268,7 +268,7 @@ struct StepSetup {
     const char* what;
     bool inPlace;     // the file is rewritten where it stands
     bool asNobody;    // the host runs as the unprivileged user
-    bool grows;       // a new user stores (the text grows), else a known value changes
+    bool grows;       // a new user stores (the text grows), else a known value gets shorter
     bool noRoom;      // no room on the data file's disk; $TMPDIR, on another, has room
     std::function<void(const std::string& old)> prepare;
     const char* otherName = nullptr;  // a second hard link, which must read as the file
@@ -407,7 +407,7 @@ class StepStopTest : public PluginTest {
     void startAndChange(const StepSetup& setup) {
         start({"score"});
         host.addRoom(7, std::vector<std::string>{"SetStats-score"});
-        void* user = host.addUser(setup.grows ? 1002 : 5005, 0);  // 5005 holds 5: 6 is no longer
+        void* user = host.addUser(setup.grows ? 1002 : 5010, 0);  // 5010 holds 10: 6 is shorter, to be cut
         host.logon(user, 7);
         host.changeSpot(user, 7, 1, 6);
     }
