@@ -376,8 +376,10 @@ int main(int argc, char** argv) {
         "\n"
         "Reads FILE with the plug-in's own code built into the tool (nothing expires), applies the\n"
         "actions after -- in order, prints what changed, keeps the file as it was as FILE.before-edit\n"
-        "and writes it as the plug-in would. Refused (exit 1) while a host runs on the folder; bad\n"
-        "input (an unknown key or variable, a value outside -32768..32767) changes nothing (exit 2).\n"
+        "and writes it as the plug-in would. Refused (exit 1) while a running host will write the\n"
+        "file, and where the plug-in's reader cannot hold the file whole; bad input (an unknown key\n"
+        "or variable, a value outside -32768..32767, a stamp of 0) changes nothing (exit 2). Run as\n"
+        "root on a folder another user owns, it first becomes that user.\n"
         "\n"
         "Actions (KEY: a user key in decimal or a key name such as EIB):\n"
         "  set KEY VAR VALUE        sets one value\n"
@@ -396,7 +398,7 @@ int main(int argc, char** argv) {
         "      after more than five days down, on a copy of morvelt.ini.bak put back in its place\n");
     addDataFileOptions(editCommand, options);
     editCommand->add_flag("--dry-run", options.dryRun, "print what would change; write nothing");
-    editCommand->add_flag("--force", options.force, "edit even where the folder's lock cannot be asked for");
+    editCommand->add_flag("--force", options.force, "edit even where the folder's or the file's lock cannot be asked for");
     editCommand->add_option("--now", options.now, "the time that now stands for (default: the clock)")->type_name("WHEN");
 
     // The words after "--" are edit's actions: a value such as -5 must not read as an option.

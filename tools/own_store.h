@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/host.h"
+#include "store/data_file.h"
 #include "store/load_notes.h"
 
 namespace simtool {
@@ -38,10 +39,13 @@ class OwnStore {
     // (when given) what the reader makes of each line. False with a message when no folder can
     // be made.
     bool load(const std::string& content, const LineListener& listener, std::string* error);
+    // What the last load made of the file: kRead only where the tables hold all of it.
+    store::LoadResult loaded() const { return loaded_; }
 
   private:
     std::unique_ptr<hostsim::Host> ownHost_;  // when no host existed before
     hostsim::Host* host_;
+    store::LoadResult loaded_ = store::LoadResult::kMissing;
 };
 
 }  // namespace simtool
