@@ -38,6 +38,7 @@ struct SaveState {
     bool suspended = false;      // start-up could not read the file: nothing is written this run
     bool backupPending = false;  // the file found at start-up is still to be kept at kBackupPath
     bool failureLogged = false;  // a failed save was logged and none has worked since
+    bool noJournalLogged = false;  // a save without a journal was logged this run
     bool saved = false;          // a save of this run worked: `written` is the file it left
     FileStatus written;          // the data file, as the last save of this run left it
 };
@@ -328,29 +329,57 @@ bool fileIsCurrent() {
     return run.saved && !changedSinceSave() && statPath(kDataPath, &now) == 0 && sameVersion(now, run.written);
 }
 
-// Sets up this run's saves after a load that ended in `result` (with `error` where unreadable).
-LoadResult startRun(LoadResult result, int error) {
+// Sets up this run's saves after a load that ended in `result`; where `suspend`, nothing is
+// saved this run whatever the result.
+LoadResult startRun(LoadResult result, bool suspend) {
     run = SaveState{};
-    run.suspended = result == LoadResult::kUnreadable;
-    run.backupPending = result == LoadResult::kRead;
-    if (run.suspended) logUnreadable(error);
+    run.suspended = suspend || result == LoadResult::kUnreadable;
+    run.backupPending = !run.suspended && result == LoadResult::kRead;
     return result;
+}
+
+// As startRun, for a file that could not be read: logs why, with `error`.
+LoadResult startUnreadable(int error) {
+    logUnreadable(error);
+    return startRun(LoadResult::kUnreadable, true);
+}
+
+// Finishes a save that a crash cut short, where a journal of it is pending; logs what came of
+// it. False when the journal could not be replayed: this run must not save.
+bool finishCutShortSave() {
+    ReplayResult replay = replayJournal(kDataPath);
+    if (replay.outcome == Replay::kReplayed) logJournalReplayed(replay.journal.text);
+    if (replay.outcome == Replay::kFailed) logReplayFailed(replay.journal.text, replay.error);
+    return replay.outcome != Replay::kFailed;
 }
 
 }  // namespace
 
 LoadResult loadStats() {
-    Fd fd(::open(kDataPath, O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) return startRun(isMissing(errno) ? LoadResult::kMissing : LoadResult::kUnreadable, errno);
+    bool replayed = finishCutShortSave();
+    int opened;
+    uint64_t size;
+    mode_t mode;
+    switch (openRegularFile(kDataPath, opened, size, mode)) {
+        case OpenedFile::kFailed:
+            if (isMissing(errno)) return startRun(LoadResult::kMissing, !replayed);
+            return startUnreadable(errno);
+        case OpenedFile::kNotRegular:
+            logNotRegular(mode);
+            return startRun(LoadResult::kUnreadable, true);
+        case OpenedFile::kRegular:
+            break;
+    }
+    Fd fd(opened);
     LoadState state;
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
-    if (reader.failed()) return startRun(LoadResult::kUnreadable, errno);
+    if (reader.failed()) return startUnreadable(errno);
     // A record or variable left out for want of memory would be gone from the file at the first
     // save: the file is kept as it is, as one that could not be read whole.
-    bool lost = state.recordLost || variableSkipped();
-    return startRun(lost ? LoadResult::kUnreadable : LoadResult::kRead, ENOMEM);
+    if (state.recordLost || variableSkipped()) return startUnreadable(ENOMEM);
+    return startRun(LoadResult::kRead, !replayed);
 }
 
 ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup) {
@@ -365,6 +394,8 @@ bool saveStats() {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);
     }
+    if (result.unjournaled && !run.noJournalLogged) logNoJournal(result.journalError);
+    run.noJournalLogged = run.noJournalLogged || result.unjournaled;
     run.saved = result.written;
     if (result.written) run.written = result.status;
     if (result.error != 0) {

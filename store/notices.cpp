@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "host/api.h"
+#include "store/file_status.h"
 
 namespace store {
 
@@ -50,6 +51,34 @@ void logUnreadable(int error) {
     FormattedLogMessage(0, kSource,
                         "psdata/morvelt.ini cannot be read: %s. It is left as it is, and nothing is saved until "
                         "the host is restarted with the file readable.",
+                        strerror(error));
+}
+
+void logNotRegular(unsigned mode) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini cannot be read: it is %s, not a regular file. It is left as it is, and "
+                        "nothing is saved until the host is restarted with a regular file there.",
+                        fileKind(static_cast<mode_t>(mode)));
+}
+
+void logJournalReplayed(const char* journal) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini: a save cut short by a crash was finished from its journal %s.",
+                        journal);
+}
+
+void logReplayFailed(const char* journal, int error) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini: a save cut short by a crash cannot be finished from its journal "
+                        "%s: %s. The file may be torn; the journal is kept, and nothing is saved until the host "
+                        "is restarted and the journal replayed.",
+                        journal, strerror(error));
+}
+
+void logNoJournal(int error) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini is rewritten in place without a journal: none can be written in its "
+                        "folder, $TMPDIR, /var/tmp or /tmp (%s). A crash during such a save can tear the file.",
                         strerror(error));
 }
 

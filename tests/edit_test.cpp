@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/journal_file.h"
 #include "tests/plugin_fixture.h"
 #include "tools/edit.h"
 #include "tools/edit_lock.h"
@@ -209,6 +210,29 @@ TEST_F(FolderLockTest, AnEditKeepsTheFilesExtendedAttributesOnBothFiles) {
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
     EXPECT_EQ(noteOf("psdata/morvelt.ini"), "kept");
     EXPECT_EQ(noteOf("psdata/morvelt.ini.before-edit"), "kept");
+}
+
+// A journal of a save cut short would be replayed over an edit at the next start: edit refuses
+// while one is pending (tool_unit_test shows inspect saying so).
+TEST_F(FolderLockTest, WhileAJournalIsPendingEditRefuses) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    const std::string journal = journalfile::absolute("psdata/morvelt.ini.journal");
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.journal",
+                          journalfile::journalFor("psdata/morvelt.ini", "[EIB:1767225600]\nscore=2\n")));
+    ASSERT_EQ(chmod("psdata/morvelt.ini.journal", 0600), 0);
+
+    std::string output, error;
+    EXPECT_EQ(editScore(false, &output, &error), simtool::kEditNotDone);
+    EXPECT_EQ(error, "psdata/morvelt.ini: the journal " + journal + " of a save cut short is pending, and the next "
+                     "start of the host replays it over any edit: start and stop the host once first (or remove the "
+                     "journal to give up that save); nothing was changed");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+    EXPECT_FALSE(dir.exists("psdata/morvelt.ini.before-edit"));
+
+    start({"score"});  // replays it: then edit goes on
+    host.shutdown();
+    EXPECT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
 }
 
 TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {

@@ -81,6 +81,9 @@ const char kSaveFailedSpace[] =
     "[Morvelt] psdata/morvelt.ini cannot be saved: No space left on device. The statistics stay in memory; "
     "every timer event tries again.";
 const char kSavedAgain[] = "[Morvelt] psdata/morvelt.ini is saved again.";
+const char kNoJournalSpace[] =
+    "[Morvelt] psdata/morvelt.ini is rewritten in place without a journal: none can be written in its folder, "
+    "$TMPDIR, /var/tmp or /tmp (No space left on device). A crash during such a save can tear the file.";
 
 // Extended attributes by name, each with its value.
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -366,7 +369,7 @@ std::vector<FileSetup> setups(const std::string& here, const std::string& found)
         s.room = 0;
         s.way = Way::kInPlace;
         s.backup = BackupKind::kMissing;
-        s.log = {kBackupFailedSpace};
+        s.log = {kBackupFailedSpace, kNoJournalSpace};  // once, though three events save
     }
     {
         FileSetup& s = add("no room for a second copy, the text longer", kData,

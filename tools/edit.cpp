@@ -373,6 +373,9 @@ int writeEditedFile(const EditRequest& request, const std::string& original, con
         *error = request.file + ": cannot write it: " + strerror(result.error) + "; the file as it was is kept as " + backup;
         return kEditNotDone;
     }
+    if (result.unjournaled)
+        fprintf(out, "\nwarning: %s was rewritten in place without a journal (none could be written: %s); a crash "
+                     "during the write could have torn it\n", request.file.c_str(), strerror(result.journalError));
     fprintf(out, "\nwrote %s (%u user%s); the file as it was is kept as %s\n", request.file.c_str(), nbrRec,
             nbrRec == 1 ? "" : "s", backup.c_str());
     return kEditDone;
@@ -467,6 +470,13 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
     EditLock lock;
     int locked = lockFile(request, &lock, out, error);
     if (locked != kEditDone) return locked;
+    store::Path journal;
+    if (store::journalPending(request.file.c_str(), journal)) {
+        *error = request.file + ": the journal " + journal.text + " of a save cut short is pending, and the next "
+                 "start of the host replays it over any edit: start and stop the host once first (or remove the "
+                 "journal to give up that save); nothing was changed";
+        return kEditNotDone;
+    }
     std::string content;
     if (!readFile(request.file, &content, error)) return kEditBadInput;
 
