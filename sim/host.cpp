@@ -228,6 +228,10 @@ void Host::advance(uint64_t seconds) {
 
 long Host::libraryTime() {
     ++clockCalls_.time;
+    if (clockLibrary_ == ClockLibrary::Refused) {
+        errno = EPERM;
+        return -1;
+    }
     if (clockLibrary_ == ClockLibrary::Overflow && now_ > INT32_MAX) {
         ++clockCalls_.overflows;
         errno = EOVERFLOW;

@@ -62,6 +62,8 @@ struct RoomLayout {
 enum class ClockLibrary {
     Cut,       // glibc before 2.34: the seconds cut to 32 bits
     Overflow,  // glibc 2.34 and later: -1 with errno EOVERFLOW
+    Refused,   // a C library that asks the kernel's time call, which a sandbox's filter refuses
+               // (or a kernel without the 32-bit calls lacks): -1 with errno EPERM, at any time
 };
 
 // Which of the kernel's clock calls answer.

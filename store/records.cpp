@@ -90,16 +90,18 @@ bool kernelClock(uint32_t& now) {
 }
 
 // The clock as the C library or else the kernel gives it, cut to 32 bits; false when no clock
-// answers.
+// answers. time() failing (-1 with errno set) is no reading: EOVERFLOW means its clock has
+// ended for good; any other error (a filter refusing the time call an older C library makes)
+// may pass, so it is asked again next time.
 bool readClock(uint32_t& now) {
     if (!clockState.libraryEnded) {
         errno = 0;
         time_t read = time(nullptr);
-        if (read != static_cast<time_t>(-1) || errno != EOVERFLOW) {
+        if (read != static_cast<time_t>(-1) || errno == 0) {
             now = static_cast<uint32_t>(read);  // a C library before 2.34 gives the low 32 bits itself
             return true;
         }
-        clockState.libraryEnded = true;
+        clockState.libraryEnded = errno == EOVERFLOW;
     }
     return kernelClock(now);
 }

@@ -295,6 +295,27 @@ TEST_F(NoClockTest, WhereNoClockAnswersAndNothingWasReadStampsAreZero) {
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:0000000000]\nscore=7\n");
 }
 
+// time() failing with another error than EOVERFLOW (a filter refusing the time call that an older
+// C library makes) is no reading either: the kernel's clock is asked, and where it is silent too,
+// nothing expires. A -1 taken as the present would drop every user.
+TEST_F(NoClockTest, ATimeCallThatFailsIsNoReading) {
+    const uint32_t present = 1800000000u;
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:" + stampText(present - 1000) + "]\nscore=1\n"));
+    host.setNow(present);
+    host.setClockLibrary(hostsim::ClockLibrary::Refused);
+    start({"score"});
+    host.timerEvent();
+    EXPECT_EQ(table(), (std::vector<Values>{{1001, present - 1000, {1}}})) << "the kernel's clock answered";
+    EXPECT_EQ(host.log().size(), 1u) << "only the start-up line";
+
+    host.setKernelClock(hostsim::KernelClock::None);
+    host.timerEvent();
+    EXPECT_EQ(table(), (std::vector<Values>{{1001, present - 1000, {1}}})) << "no clock: nothing expires";
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_EQ(host.log()[1], "[Morvelt] no clock answers: users are stamped with the last time read and none is "
+                             "expired until a clock answers again.");
+}
+
 INSTANTIATE_TEST_SUITE_P(ClockLibraries, After2038Test, testing::ValuesIn(kClockCases),
                          [](const testing::TestParamInfo<ClockCase>& info) { return info.param.name; });
 
