@@ -112,11 +112,13 @@ void noteWritten(ReplaceResult& result, int fd) { result.written = statDescripto
 
 // Writes `content` to a new file at `temp`, flushed to disk, with the target's identity where
 // the target exists, and notes its status in `result`. Returns 0, kRewriteInPlace where the
-// target exists but the new file cannot be made like it (no permission in the folder, an owner
-// that cannot be given, no room), or an errno. Nothing is left at `temp` unless it returns 0.
+// target exists but the new file cannot be made like it (no permission in the folder, an entry
+// at `temp` that cannot be removed, such as another user's in a folder with the sticky bit, an
+// owner that cannot be given, no room), or an errno. Nothing is left at `temp` unless it
+// returns 0.
 int writeNewFile(const Target& target, const char* temp, const Content& content, ReplaceResult& result) {
     Fd fd(createExclusive(temp, target.exists ? 0600 : 0666));
-    if (!fd.ok()) return target.exists && lacksPermission(errno) ? kRewriteInPlace : errno;
+    if (!fd.ok()) return target.exists && (lacksPermission(errno) || errno == EEXIST) ? kRewriteInPlace : errno;
     int error = 0;
     if (target.exists && !takeIdentity(fd.get(), target.status)) error = kRewriteInPlace;
     if (error == 0 && target.exists && !takeAttributes(target, fd.get())) error = kRewriteInPlace;
