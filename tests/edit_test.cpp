@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "tests/plugin_fixture.h"
-#include "tools/edit.h"
-#include "tools/edit_lock.h"
+#include "tools/data/edit.h"
+#include "tools/data/edit_lock.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "tools/clock_text.h"
-#include "tools/export.h"
-#include "tools/run_folder.h"
-#include "tools/script.h"
+#include "tools/common/clock_text.h"
+#include "tools/data/export.h"
+#include "tools/common/run_folder.h"
+#include "tools/sim/script.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // morvelt-sim edit.
-#include "tools/edit.h"
+#include "tools/data/edit.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -17,11 +17,11 @@
 #include "store/key_names.h"
 #include "store/records.h"
 #include "store/variables.h"
-#include "tools/clock_text.h"
-#include "tools/edit_lock.h"
-#include "tools/own_store.h"
-#include "tools/plugin_load.h"
-#include "tools/run_folder.h"
+#include "tools/common/clock_text.h"
+#include "tools/data/edit_lock.h"
+#include "tools/data/own_store.h"
+#include "tools/data/loaded_file.h"
+#include "tools/common/run_folder.h"
 
 namespace simtool {
 

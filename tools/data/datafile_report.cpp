@@ -1,5 +1,5 @@
 // Inspecting a data file.
-#include "tools/datafile_report.h"
+#include "tools/data/datafile_report.h"
 
 #include <ctype.h>
 #include <string.h>
@@ -9,9 +9,9 @@
 
 #include "store/key_names.h"
 #include "store/records.h"
-#include "tools/clock_text.h"
-#include "tools/own_store.h"
-#include "tools/table.h"
+#include "tools/common/clock_text.h"
+#include "tools/data/own_store.h"
+#include "tools/common/table.h"
 
 namespace simtool {
 

@@ -1,5 +1,5 @@
 // Replaying a session script.
-#include "tools/session.h"
+#include "tools/sim/session.h"
 
 #include <algorithm>
 
@@ -7,9 +7,9 @@
 #include "store/data_file.h"
 #include "store/key_names.h"
 #include "store/records.h"
-#include "tools/clock_text.h"
-#include "tools/run_folder.h"
-#include "tools/table.h"
+#include "tools/common/clock_text.h"
+#include "tools/common/run_folder.h"
+#include "tools/common/table.h"
 
 namespace simtool {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "sim/host.h"
-#include "tools/script.h"
+#include "tools/sim/script.h"
 
 namespace simtool {
 

@@ -1,5 +1,5 @@
 // Plain-text tables.
-#include "tools/table.h"
+#include "tools/common/table.h"
 
 namespace simtool {
 

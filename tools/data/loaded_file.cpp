@@ -1,10 +1,10 @@
 // A data file as the real plug-in loads it.
-#include "tools/plugin_load.h"
+#include "tools/data/loaded_file.h"
 
 #include "sim/host.h"
 #include "store/data_file.h"
 #include "store/key_names.h"
-#include "tools/run_folder.h"
+#include "tools/common/run_folder.h"
 
 namespace simtool {
 

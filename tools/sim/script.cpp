@@ -1,13 +1,13 @@
 // Reading session scripts.
-#include "tools/script.h"
+#include "tools/sim/script.h"
 
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "tools/clock_text.h"
-#include "tools/run_folder.h"
+#include "tools/common/clock_text.h"
+#include "tools/common/run_folder.h"
 
 namespace simtool {
 

@@ -1,5 +1,5 @@
 // morvelt-sim export.
-#include "tools/export.h"
+#include "tools/data/export.h"
 
 #include <nlohmann/json.hpp>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/plugin_load.h"
+#include "tools/data/loaded_file.h"
 
 namespace simtool {
 

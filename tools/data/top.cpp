@@ -1,10 +1,10 @@
 // morvelt-sim top.
-#include "tools/top.h"
+#include "tools/data/top.h"
 
 #include <algorithm>
 
-#include "tools/clock_text.h"
-#include "tools/table.h"
+#include "tools/common/clock_text.h"
+#include "tools/common/table.h"
 
 namespace simtool {
 

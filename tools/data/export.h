@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "tools/plugin_load.h"
+#include "tools/data/loaded_file.h"
 
 namespace simtool {
 

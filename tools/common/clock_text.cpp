@@ -1,5 +1,5 @@
 // Times and durations in text.
-#include "tools/clock_text.h"
+#include "tools/common/clock_text.h"
 
 #include <stdio.h>
 #include <time.h>

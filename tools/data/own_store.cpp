@@ -1,10 +1,10 @@
 // The plug-in's own statistics store, built into the tool.
-#include "tools/own_store.h"
+#include "tools/data/own_store.h"
 
 #include "host/api.h"
 #include "store/data_file.h"
 #include "store/variables.h"
-#include "tools/run_folder.h"
+#include "tools/common/run_folder.h"
 
 namespace store {
 

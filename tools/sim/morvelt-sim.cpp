@@ -25,14 +25,14 @@
 #include "example_script.h"
 #include "sim/host.h"
 #include "store/data_file.h"
-#include "tools/clock_text.h"
-#include "tools/datafile_report.h"
-#include "tools/edit.h"
-#include "tools/export.h"
-#include "tools/run_folder.h"
-#include "tools/script.h"
-#include "tools/session.h"
-#include "tools/top.h"
+#include "tools/common/clock_text.h"
+#include "tools/data/datafile_report.h"
+#include "tools/data/edit.h"
+#include "tools/data/export.h"
+#include "tools/common/run_folder.h"
+#include "tools/sim/script.h"
+#include "tools/sim/session.h"
+#include "tools/data/top.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The folder a simulated host runs in.
-#include "tools/run_folder.h"
+#include "tools/common/run_folder.h"
 
 #include <errno.h>
 #include <fcntl.h>

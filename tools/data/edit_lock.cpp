@@ -1,5 +1,5 @@
 // The tool's side of the data folder's lock.
-#include "tools/edit_lock.h"
+#include "tools/data/edit_lock.h"
 
 #include <errno.h>
 #include <fcntl.h>
