@@ -50,7 +50,14 @@ uint32_t kernelClock() {
 
 namespace store {
 
+#ifdef MORVELT_STORE_IN_TOOL
+uint32_t (*toolClock)() = nullptr;
+#endif
+
 uint32_t presentTime() {
+#ifdef MORVELT_STORE_IN_TOOL
+    if (toolClock != nullptr) return toolClock();
+#endif
     if (clockEnded) return kernelClock();
     errno = 0;
     time_t now = time(nullptr);

@@ -26,6 +26,11 @@ constexpr uint32_t kAheadLimit = 432000; // how far a stamp may lie ahead of a c
 // 2038-01-19 03:14:07 UTC with a C library whose 32-bit clock has ended there.
 uint32_t presentTime();
 
+#ifdef MORVELT_STORE_IN_TOOL
+// The tools' clock: while set, presentTime() returns what it returns and asks no other clock.
+extern uint32_t (*toolClock)();
+#endif
+
 // Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0, noting a change
 // where that differs from the stamp it had.
 void stampRecord(StatRecord& record, uint32_t stamp);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/plugin_fixture.h"
+#include "tools/common/output.h"
 #include "tools/data/edit.h"
 #include "tools/data/edit_lock.h"
 
@@ -109,7 +110,7 @@ int editScore(bool dryRun, std::string* output, std::string* error) {
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
-    int status = simtool::runEdit(request, out, error);
+    int status = simtool::runEdit(request, out, error).status;
     fclose(out);
     output->assign(text, size);
     free(text);
@@ -165,6 +166,58 @@ TEST_F(FolderLockTest, AnEditFollowsASymbolicLinkAndKeepsTheOldFileBesideTheLink
     EXPECT_EQ(dir.read("volume/stats.ini"), "[EIB:1767225600]\nscore=9\n");
     EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), "[EIB:1767225600]\nscore=1\n");
     EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
+}
+
+// A stream that takes `room` bytes and then fails as a full disk does.
+ssize_t writeWithinRoom(void* cookie, const char* /*data*/, size_t size) {
+    size_t* room = static_cast<size_t*>(cookie);
+    if (size > *room) {
+        errno = ENOSPC;
+        return -1;
+    }
+    *room -= size;
+    return static_cast<ssize_t>(size);
+}
+
+FILE* streamWithRoom(size_t* room) {
+    return fopencookie(room, "w", cookie_io_functions_t{nullptr, writeWithinRoom, nullptr, nullptr});
+}
+
+// The edit of editScore, writing its report to a stream with `room` bytes.
+simtool::EditResult editScoreWithRoom(size_t room, std::string* error) {
+    simtool::EditRequest request;
+    request.file = "psdata/morvelt.ini";
+    request.variables = {"score"};
+    request.actions = {{1, {"set", "EIB", "score", "9"}}};
+    request.now = hostsim::Host::kDefaultClock;
+    FILE* out = streamWithRoom(&room);
+    simtool::EditResult result = simtool::runEdit(request, out, error);
+    EXPECT_NE(simtool::outputError(out), 0) << "the report did not fill the stream";
+    fclose(out);
+    return result;
+}
+
+TEST_F(FolderLockTest, AnEditWhoseReportCannotBeWrittenChangesNothing) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    std::string error;
+    simtool::EditResult result = editScoreWithRoom(0, &error);
+    EXPECT_EQ(result.status, simtool::kEditOutputFailed);
+    EXPECT_EQ(result.written, "");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+    EXPECT_EQ(folderEntries("psdata"), std::vector<std::string>{"morvelt.ini"});
+}
+
+TEST_F(FolderLockTest, AnOutputFailureAfterTheWriteKnowsTheFileWasWritten) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    std::string output, error;
+    ASSERT_EQ(editScore(true, &output, &error), simtool::kEditDone) << error;
+    size_t report = output.find("\ndry run:");  // what is printed before the file is changed
+    ASSERT_NE(report, std::string::npos) << output;
+    simtool::EditResult result = editScoreWithRoom(report, &error);
+    EXPECT_EQ(result.status, simtool::kEditDone) << error;
+    EXPECT_EQ(result.written.rfind("psdata/morvelt.ini was written; the file as it was is kept as psdata/morvelt.ini.before-edit", 0), 0u) << result.written;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
 }
 
 TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {

@@ -60,6 +60,12 @@ std::string formatDate(uint64_t seconds) {
     return text;
 }
 
+std::string formatIsoDate(uint64_t seconds) {
+    std::string text = formatDate(seconds);
+    text[10] = 'T';
+    return text + "Z";
+}
+
 std::string formatAge(uint64_t seconds) {
     unsigned long long d = seconds / kDay, h = seconds / 3600 % 24, m = seconds / 60 % 60, s = seconds % 60;
     char text[64];

@@ -11,6 +11,9 @@ namespace simtool {
 // "YYYY-MM-DD HH:MM:SS" in UTC for `seconds` since the epoch.
 std::string formatDate(uint64_t seconds);
 
+// The same time in ISO 8601 form, "YYYY-MM-DDTHH:MM:SSZ", as spreadsheets read it.
+std::string formatIsoDate(uint64_t seconds);
+
 // An age in whole units: "0s", "4m 10s", "2h 05m", "5d 00h 00m 01s".
 std::string formatAge(uint64_t seconds);
 

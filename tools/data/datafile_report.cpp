@@ -210,9 +210,9 @@ bool explainDataFile(const std::string& content, const std::vector<std::string>&
     return true;
 }
 
-bool inspectDataFile(const PluginLoadRequest& request, FILE* out, std::string* error) {
+bool inspectDataFile(const LoadRequest& request, FILE* out, std::string* error) {
     LoadedFile loaded;
-    if (!loadThroughPlugin(request, &loaded, error)) return false;
+    if (!loadDataFile(request, &loaded, error)) return false;
     Explanation explanation;
     if (!explainDataFile(loaded.content, loaded.variables, request.now, &explanation, error)) return false;
 

@@ -34,7 +34,7 @@ bool explainDataFile(const std::string& content, const std::vector<std::string>&
 
 // Runs the inspection and writes its report. False with a message when the file cannot be
 // read, the library cannot be loaded, or no folder can be made.
-bool inspectDataFile(const PluginLoadRequest& request, FILE* out, std::string* error);
+bool inspectDataFile(const LoadRequest& request, FILE* out, std::string* error);
 
 // The start of `text` as a report quotes it: control characters spelled out, and cut with "..."
 // after 48 characters.

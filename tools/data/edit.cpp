@@ -1,4 +1,4 @@
-// morvelt-sim edit.
+// morvelt edit.
 #include "tools/data/edit.h"
 
 #include <errno.h>
@@ -21,6 +21,7 @@
 #include "tools/data/edit_lock.h"
 #include "tools/data/own_store.h"
 #include "tools/data/loaded_file.h"
+#include "tools/common/output.h"
 #include "tools/common/run_folder.h"
 
 namespace simtool {
@@ -325,22 +326,22 @@ int keepBeforeEdit(const std::string& path, const std::string& original, mode_t 
 
 // Keeps the file as it was beside it, then writes the tables over it with the plug-in's own
 // save (store/file_replace.h: by rename where that keeps the file what it is, else in place).
-int writeEditedFile(const EditRequest& request, const std::string& original, mode_t mode, FILE* out,
-                    std::string* error) {
+EditResult writeEditedFile(const EditRequest& request, const std::string& original, mode_t mode, FILE* out,
+                           std::string* error) {
     std::string backup = request.file + kBeforeEditSuffix;
     int failed = keepBeforeEdit(backup, original, mode);
     if (failed != 0) {
         *error = backup + ": cannot keep the file as it was there: " + strerror(failed) + "; nothing was changed";
-        return kEditNotDone;
+        return {kEditNotDone, ""};
     }
     store::ReplaceResult result = store::saveStatsTo(request.file.c_str(), backup.c_str(), false);
     if (result.error != 0) {
         *error = request.file + ": cannot write it: " + strerror(result.error) + "; the file as it was is kept as " + backup;
-        return kEditNotDone;
+        return {kEditNotDone, ""};
     }
     fprintf(out, "\nwrote %s (%u user%s); the file as it was is kept as %s\n", request.file.c_str(), nbrRec,
             nbrRec == 1 ? "" : "s", backup.c_str());
-    return kEditDone;
+    return {kEditDone, request.file + " was written; the file as it was is kept as " + backup};
 }
 
 // Applies every action to the tool's tables, holding the file as loaded, and returns in
@@ -411,17 +412,17 @@ bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAct
     return true;
 }
 
-int runEdit(const EditRequest& request, FILE* out, std::string* error) {
+EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
     struct stat found;
     if (stat(request.file.c_str(), &found) != 0) {  // a missing file is bad input, not a lock to refuse
         *error = request.file + ": cannot read the file: " + strerror(errno);
-        return kEditBadInput;
+        return {kEditBadInput, ""};
     }
     EditLock lock;
     int locked = lockFolder(request, &lock, out, error);
-    if (locked != kEditDone) return locked;
+    if (locked != kEditDone) return {locked, ""};
     std::string content;
-    if (!readFile(request.file, &content, error)) return kEditBadInput;
+    if (!readFile(request.file, &content, error)) return {kEditBadInput, ""};
 
     OwnStore own(request.now);
     own.addArguments(request.variables);
@@ -429,7 +430,7 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
         if (store::variableIndex(name.substr(0, kVariableNameMax).c_str()) == 0) {
             *error = "--vars " + name + ": the plug-in refuses this name (it holds '=', '[', ']', a line feed or a "
                      "carriage return, which the data file cannot carry)";
-            return kEditBadInput;
+            return {kEditBadInput, ""};
         }
     std::vector<std::string> unknown;  // "NAME on line N", for variables the file holds but --vars lacks
     size_t line = 0;
@@ -440,20 +441,21 @@ int runEdit(const EditRequest& request, FILE* out, std::string* error) {
         if (std::none_of(unknown.begin(), unknown.end(), [&](const std::string& u) { return u.rfind(name + " on line ", 0) == 0; }))
             unknown.push_back(name + " on line " + std::to_string(line));
     };
-    if (!own.load(content, listener, error)) return kEditBadInput;
+    if (!own.load(content, listener, error)) return {kEditBadInput, ""};
     if (!unknown.empty()) {
         *error = "--vars: " + request.file + " holds values of variables not named (" + joined(unknown, ", ") +
                  "): the edit would lose them; name every variable of the server's arguments (drop-var drops "
                  "one on purpose)";
-        return kEditBadInput;
+        return {kEditBadInput, ""};
     }
     std::string report;
-    if (!applyActions(request, &report, error)) return kEditBadInput;  // nothing printed, nothing written
+    if (!applyActions(request, &report, error)) return {kEditBadInput, ""};  // nothing printed, nothing written
     fputs(report.c_str(), out);
     if (request.dryRun) {
         fprintf(out, "\ndry run: %s is unchanged\n", request.file.c_str());
-        return kEditDone;
+        return {kEditDone, ""};
     }
+    if (outputError(out) != 0) return {kEditOutputFailed, ""};  // no file changed unreported
     return writeEditedFile(request, content, found.st_mode & 07777, out, error);
 }
 

@@ -1,7 +1,9 @@
-// morvelt-sim export.
+// morvelt export.
 #include "tools/data/export.h"
 
 #include <nlohmann/json.hpp>
+
+#include "tools/common/clock_text.h"
 
 namespace simtool {
 
@@ -10,11 +12,12 @@ namespace {
 constexpr char kCrlf[] = "\r\n";
 
 std::string formatCsv(const LoadedFile& loaded) {
-    std::string text = "key,key_name,stamp";
+    std::string text = "key,key_name,stamp,stamp_utc";
     for (const std::string& name : loaded.variables) text += "," + csvField(name);
     text += kCrlf;
     for (const LoadedRecord& record : loaded.records) {
-        text += std::to_string(record.key) + "," + keyName(record.key) + "," + std::to_string(record.stamp);
+        text += std::to_string(record.key) + "," + keyName(record.key) + "," + std::to_string(record.stamp) + "," +
+                formatIsoDate(record.stamp);
         for (int16_t value : record.values) text += "," + std::to_string(value);
         text += kCrlf;
     }
@@ -30,7 +33,7 @@ std::string formatJson(const LoadedFile& loaded) {
         for (size_t v = 0; v < loaded.variables.size(); ++v)
             if (!values.contains(loaded.variables[v])) values[loaded.variables[v]] = record.values[v];
         users.push_back({{"key", record.key}, {"key_name", keyName(record.key)}, {"stamp", record.stamp},
-                         {"values", std::move(values)}});
+                         {"stamp_utc", formatIsoDate(record.stamp)}, {"values", std::move(values)}});
     }
     return users.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
@@ -50,7 +53,7 @@ std::string formatExport(const LoadedFile& loaded, ExportFormat format) {
 
 bool exportRecords(const ExportRequest& request, FILE* out, std::string* error) {
     LoadedFile loaded;
-    if (!loadThroughPlugin(request.load, &loaded, error)) return false;
+    if (!loadDataFile(request.load, &loaded, error)) return false;
     std::string text = formatExport(loaded, request.format);
     fwrite(text.data(), 1, text.size(), out);
     return true;

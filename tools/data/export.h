@@ -1,10 +1,12 @@
-// morvelt-sim export: every user of a data file, as the plug-in loads them, in a form other
-// programs read: CSV (RFC 4180, CRLF line ends) or a JSON array.
+// morvelt export: every user of a data file, as the plug-in loads them, in a form other
+// programs read: CSV (RFC 4180, CRLF line ends) or a JSON array; docs/OPERATORS.md describes
+// both, column by column.
 //
-//   key,key_name,stamp,score,lives,gold
-//   1001,EIB,1136073600,12,-3,0
+//   key,key_name,stamp,stamp_utc,score,lives,gold
+//   1001,EIB,1767225600,2026-01-01T00:00:00Z,12,-3,0
 //
-//   [{"key": 1001, "key_name": "EIB", "stamp": 1136073600, "values": {"score": 12, "lives": -3, "gold": 0}}]
+//   [{"key": 1001, "key_name": "EIB", "stamp": 1767225600, "stamp_utc": "2026-01-01T00:00:00Z",
+//     "values": {"score": 12, "lives": -3, "gold": 0}}]
 #pragma once
 
 #include <stdio.h>
@@ -18,7 +20,7 @@ namespace simtool {
 enum class ExportFormat { kCsv, kJson };
 
 struct ExportRequest {
-    PluginLoadRequest load;
+    LoadRequest load;
     ExportFormat format;
 };
 

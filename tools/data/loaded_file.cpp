@@ -1,42 +1,35 @@
-// A data file as the real plug-in loads it.
+// A data file as the plug-in loads it.
 #include "tools/data/loaded_file.h"
 
-#include "sim/host.h"
-#include "store/data_file.h"
 #include "store/key_names.h"
+#include "store/records.h"
+#include "store/variables.h"
 #include "tools/common/run_folder.h"
+#include "tools/data/own_store.h"
 
 namespace simtool {
 
 namespace {
 
-constexpr char kPluginName[] = "morvelt";
-
-// Copies the plug-in's tables out of `plugin`.
-void readTables(const hostsim::Plugin& plugin, LoadedFile* loaded) {
-    for (uint32_t v = 0; v < plugin.variableCount(); ++v) loaded->variables.push_back(plugin.variables()[v].name);
-    for (uint32_t r = 0; r < plugin.recordCount(); ++r) {
-        const StatRecord& record = plugin.records()[r];
+// Copies the tool's tables, as the store left them, into `loaded`.
+void readTables(LoadedFile* loaded) {
+    for (uint32_t v = 0; v < nbrVar; ++v) loaded->variables.push_back(isVar[v].name);
+    for (uint32_t r = 0; r < nbrRec; ++r) {
+        const StatRecord& record = isRec[r];
         LoadedRecord copy{record.key, record.stamp, {}};
-        for (uint32_t v = 0; v < plugin.variableCount(); ++v)
-            copy.values.push_back(record.values != nullptr ? record.values[v] : 0);
+        for (uint32_t v = 0; v < nbrVar; ++v) copy.values.push_back(record.values != nullptr ? record.values[v] : 0);
         loaded->records.push_back(std::move(copy));
     }
 }
 
 }  // namespace
 
-bool loadThroughPlugin(const PluginLoadRequest& request, LoadedFile* loaded, std::string* error) {
+bool loadDataFile(const LoadRequest& request, LoadedFile* loaded, std::string* error) {
     if (!readFile(request.file, &loaded->content, error)) return false;
-    RunFolder folder;  // made first, left last: the plug-in's shutdown writes only there
-    hostsim::Host host;
-    if (!host.load(request.plugin, error) || !folder.enter("", error)) return false;
-    if (!writeNewFile(store::kDataPath, loaded->content, error)) return false;
-    host.setNow(request.now);
-    std::vector<std::string> arguments{kPluginName};
-    arguments.insert(arguments.end(), request.variables.begin(), request.variables.end());
-    host.start(arguments);
-    readTables(host.plugin(), loaded);
+    OwnStore own(request.now);
+    own.addArguments(request.variables);
+    if (!own.load(loaded->content, LineListener(), error)) return false;
+    readTables(loaded);
     return true;
 }
 

@@ -1,6 +1,6 @@
-// A data file as the real plug-in loads it: the library is started in a temporary folder of the
-// tool's own on a copy of the file, with the variables an operator names, and its tables are
-// read back through its exported globals. The file itself is only read.
+// A data file as the plug-in loads it: read with the plug-in's own reader, built into the tool
+// (tools/data/own_store.h), with the variables an operator names, and copied out of the tool's
+// tables. The file itself is only read.
 #pragma once
 
 #include <stdint.h>
@@ -10,11 +10,10 @@
 
 namespace simtool {
 
-struct PluginLoadRequest {
+struct LoadRequest {
     std::string file;                    // the data file
     std::vector<std::string> variables;  // the plug-in's arguments after its own name
-    uint64_t now;                        // the clock the plug-in sees: a header without a stamp gets it
-    std::string plugin;                  // the library to load
+    uint64_t now;                        // the present time: a header without a stamp gets it
 };
 
 struct LoadedRecord {
@@ -29,9 +28,9 @@ struct LoadedFile {
     std::vector<LoadedRecord> records;   // in the plug-in's table order
 };
 
-// Loads `request.file` through the plug-in. False with a message when the file cannot be read,
-// the library cannot be loaded, or no folder can be made.
-bool loadThroughPlugin(const PluginLoadRequest& request, LoadedFile* loaded, std::string* error);
+// Loads `request.file` as the plug-in's start-up would. False with a message when the file
+// cannot be read or no folder can be made.
+bool loadDataFile(const LoadRequest& request, LoadedFile* loaded, std::string* error);
 
 // The index of `name` in `loaded.variables`, compared as the plug-in compares names; -1 if none.
 int variablePosition(const LoadedFile& loaded, const std::string& name);

@@ -3,6 +3,7 @@
 
 #include "host/api.h"
 #include "store/data_file.h"
+#include "store/records.h"
 #include "store/variables.h"
 #include "tools/common/run_folder.h"
 
@@ -20,13 +21,17 @@ void noteLine(const LineNote& note) {
 
 namespace simtool {
 
+uint32_t OwnStore::now_ = 0;
+
+uint32_t OwnStore::clock() { return now_; }
+
 OwnStore::OwnStore(uint64_t now) {
-    if (hostsim::Host::current() == nullptr) ownHost_.reset(new hostsim::Host());
-    host_ = hostsim::Host::current();
-    host_->setNow(now);
+    now_ = static_cast<uint32_t>(now);
+    store::toolClock = clock;
 }
 
 OwnStore::~OwnStore() {
+    store::toolClock = nullptr;
     store::disposeRecords();
     DisposePtr(isVar);
     isVar = nullptr;

@@ -8,20 +8,19 @@
 #include <stdint.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "sim/host.h"
 #include "store/load_notes.h"
 
 namespace simtool {
 
 using LineListener = std::function<void(const store::LineNote&)>;
 
-// The tool's tables for the length of one use. Their blocks come from a simulated host's
-// allocator and the reader's present time is that host's clock, as in the plug-in: the host
-// that exists already (a test's), or one of the OwnStore's own. One OwnStore exists at a time.
+// The tool's tables for the length of one use. Their blocks come from the host functions linked
+// into the program (the C library's heap in morvelt, tools/data/tool_host.cpp; a simulated
+// host's in a test), and the reader's present time is the `now` given, through the store's
+// toolClock. One OwnStore exists at a time.
 class OwnStore {
   public:
     explicit OwnStore(uint64_t now);
@@ -40,8 +39,8 @@ class OwnStore {
     bool load(const std::string& content, const LineListener& listener, std::string* error);
 
   private:
-    std::unique_ptr<hostsim::Host> ownHost_;  // when no host existed before
-    hostsim::Host* host_;
+    static uint32_t clock();
+    static uint32_t now_;  // what clock() returns while an OwnStore lives
 };
 
 }  // namespace simtool

@@ -10,7 +10,7 @@ namespace simtool {
 
 bool printTop(const TopRequest& request, FILE* out, std::string* error) {
     LoadedFile loaded;
-    if (!loadThroughPlugin(request.load, &loaded, error)) return false;
+    if (!loadDataFile(request.load, &loaded, error)) return false;
     int by = variablePosition(loaded, request.by);
     if (by < 0) {
         *error = "--by " + request.by + ": not one of the plug-in's variables (" + variableList(loaded) + ")";

@@ -10,7 +10,7 @@
 namespace simtool {
 
 struct TopRequest {
-    PluginLoadRequest load;
+    LoadRequest load;
     std::string by;  // the variable to rank by
     size_t count;    // how many users to show, at least 1
 };
