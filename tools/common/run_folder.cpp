@@ -107,9 +107,13 @@ bool RunFolder::enter(const std::string& chosen, std::string* error) {
 
 const std::string& RunFolder::path() const { return temp_ != nullptr ? temp_->path() : chosen_; }
 
-bool readFile(const std::string& path, std::string* content, std::string* error) {
+bool readFile(const std::string& path, std::string* content, std::string* error, bool followLinks) {
     // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0 && errno == ELOOP && !followLinks) {
+        *error = path + ": is a symbolic link, not a file the tool made: it is not followed";
+        return false;
+    }
     if (fd < 0) {
         *error = path + ": cannot read the file: " + strerror(errno);
         return false;

@@ -46,7 +46,7 @@ bool writeNewFile(const std::string& to, const std::string& content, std::string
 constexpr uint64_t kReadLimit = uint64_t{256} << 20;
 
 // The whole content of the file at `path`; false with a message when it cannot be read, is not
-// a regular file or holds more than kReadLimit bytes.
-bool readFile(const std::string& path, std::string* content, std::string* error);
+// a regular file or holds more than kReadLimit bytes, or, unless `followLinks`, is a symbolic link.
+bool readFile(const std::string& path, std::string* content, std::string* error, bool followLinks = true);
 
 }  // namespace simtool

@@ -1,4 +1,4 @@
-// morvelt edit.
+// morvelt edit and undo.
 #include "tools/data/edit.h"
 
 #include <errno.h>
@@ -13,6 +13,8 @@
 
 #include "host/api.h"
 #include "store/data_file.h"
+#include "store/fd.h"
+#include "store/file_replace.h"
 #include "store/key_index.h"
 #include "store/key_names.h"
 #include "store/records.h"
@@ -324,23 +326,64 @@ int keepBeforeEdit(const std::string& path, const std::string& original, mode_t 
     return error;
 }
 
-// Keeps the file as it was beside it, then writes the tables over it with the plug-in's own
-// save (store/file_replace.h: by rename where that keeps the file what it is, else in place).
-EditResult writeEditedFile(const EditRequest& request, const std::string& original, mode_t mode, FILE* out,
-                           std::string* error) {
-    std::string backup = request.file + kBeforeEditSuffix;
-    int failed = keepBeforeEdit(backup, original, mode);
+// Moves the kept copies of `file` one place older: copy 9 goes, 8 becomes 9, ..., FILE.before-edit
+// becomes FILE.before-edit.1. Entries are renamed, never followed or opened. 0, or the errno of
+// the failure (the copies then stand where they stood, or one place older: none is lost).
+int ageKeptCopies(const std::string& file) {
+    if (unlink(keptCopyPath(file, kKeptCopies - 1).c_str()) != 0 && errno != ENOENT) return errno;
+    for (int n = kKeptCopies - 2; n >= 0; --n)
+        if (rename(keptCopyPath(file, n).c_str(), keptCopyPath(file, n + 1).c_str()) != 0 && errno != ENOENT)
+            return errno;
+    return 0;
+}
+
+// The content an undo writes, for the store's replaceFile, which takes plain functions.
+const std::string* undoText = nullptr;
+int writeUndoText(int fd) { return store::writeAll(fd, undoText->data(), undoText->size()) ? 0 : errno; }
+uint64_t undoTextSize() { return undoText->size(); }
+
+// `text` as a shell word: quoted where it holds anything but letters, digits and / . _ -
+std::string shellWord(const std::string& text) {
+    if (!text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-") ==
+                             std::string::npos)
+        return text;
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Keeps the file as it was beside it, the older copies one place older, then writes the new
+// content over it with the plug-in's own save (store/file_replace.h: by rename where that keeps
+// the file what it is, else in place): the tool's tables, or `restored` for an undo.
+EditResult writeEditedFile(const EditRequest& request, const std::string& original, mode_t mode,
+                           const std::string* restored, FILE* out, std::string* error) {
+    std::string backup = keptCopyPath(request.file, 0);
+    int failed = ageKeptCopies(request.file);
+    if (failed != 0) {
+        *error = backup + ": cannot move the kept copies one place older: " + strerror(failed) + "; nothing was changed";
+        return {kEditNotDone, ""};
+    }
+    failed = keepBeforeEdit(backup, original, mode);
     if (failed != 0) {
         *error = backup + ": cannot keep the file as it was there: " + strerror(failed) + "; nothing was changed";
         return {kEditNotDone, ""};
     }
-    store::ReplaceResult result = store::saveStatsTo(request.file.c_str(), backup.c_str(), false);
+    undoText = restored;
+    store::ReplaceResult result = restored != nullptr
+                                      ? store::replaceFile(request.file.c_str(), store::Content{writeUndoText, undoTextSize},
+                                                           backup.c_str(), false)
+                                      : store::saveStatsTo(request.file.c_str(), backup.c_str(), false);
+    undoText = nullptr;
     if (result.error != 0) {
         *error = request.file + ": cannot write it: " + strerror(result.error) + "; the file as it was is kept as " + backup;
         return {kEditNotDone, ""};
     }
-    fprintf(out, "\nwrote %s (%u user%s); the file as it was is kept as %s\n", request.file.c_str(), nbrRec,
-            nbrRec == 1 ? "" : "s", backup.c_str());
+    if (restored != nullptr)
+        fprintf(out, "\nwrote %s; the file as it was is kept as %s\n", request.file.c_str(), backup.c_str());
+    else
+        fprintf(out, "\nwrote %s (%u user%s); the file as it was is kept as %s\n", request.file.c_str(), nbrRec,
+                nbrRec == 1 ? "" : "s", backup.c_str());
+    fprintf(out, "undo with: %s undo %s\n", request.program.c_str(), shellWord(request.file).c_str());
     return {kEditDone, request.file + " was written; the file as it was is kept as " + backup};
 }
 
@@ -370,7 +413,33 @@ bool applyActions(const EditRequest& request, std::string* report, std::string* 
     return ok;
 }
 
+// Puts kept copy request.undoCopy back in the file's place, by edit's own write. `current` is the
+// file's content, `mode` its permission bits.
+EditResult undo(const EditRequest& request, const std::string& current, mode_t mode, FILE* out, std::string* error) {
+    std::string copy = keptCopyPath(request.file, request.undoCopy);
+    std::string restored;
+    struct stat entry;
+    if (lstat(copy.c_str(), &entry) != 0) {
+        *error = copy + ": " + (errno == ENOENT ? "no such copy: nothing to undo (each edit keeps the file as it was there)"
+                                                : std::string("cannot read it: ") + strerror(errno));
+        return {kEditBadInput, ""};
+    }
+    if (!readFile(copy, &restored, error, false)) return {kEditBadInput, ""};
+    fprintf(out, "%s: puts back %s (%zu bytes)%s\n", request.file.c_str(), copy.c_str(), restored.size(),
+            restored == current ? "; the file holds the same already" : "");
+    if (request.dryRun) {
+        fprintf(out, "\ndry run: %s is unchanged\n", request.file.c_str());
+        return {kEditDone, ""};
+    }
+    if (outputError(out) != 0) return {kEditOutputFailed, ""};  // no file changed unreported
+    return writeEditedFile(request, current, mode, &restored, out, error);
+}
+
 }  // namespace
+
+std::string keptCopyPath(const std::string& file, int n) {
+    return file + kBeforeEditSuffix + (n == 0 ? "" : "." + std::to_string(n));
+}
 
 bool validVariableName(const std::string& name) {
     if (name.empty() || name.size() > kVariableNameMax) return false;
@@ -423,6 +492,7 @@ EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
     if (locked != kEditDone) return {locked, ""};
     std::string content;
     if (!readFile(request.file, &content, error)) return {kEditBadInput, ""};
+    if (request.undoCopy >= 0) return undo(request, content, found.st_mode & 07777, out, error);
 
     OwnStore own(request.now);
     own.addArguments(request.variables);
@@ -456,7 +526,7 @@ EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
         return {kEditDone, ""};
     }
     if (outputError(out) != 0) return {kEditOutputFailed, ""};  // no file changed unreported
-    return writeEditedFile(request, content, found.st_mode & 07777, out, error);
+    return writeEditedFile(request, content, found.st_mode & 07777, nullptr, out, error);
 }
 
 }  // namespace simtool

@@ -1,4 +1,4 @@
-// morvelt edit: safe changes to the data file of a stopped server. The file is read with the
+// morvelt edit and undo: safe changes to the data file of a stopped server. The file is read with the
 // plug-in's own reader built into the tool (nothing expires), the actions are applied in order
 // to those tables, and what changed is printed. Nothing is written on bad input or while a host
 // holds the file's folder.
@@ -27,7 +27,17 @@ struct EditRequest {
     uint64_t now;                        // what "now" means, and the present a stamp-less header gets
     bool dryRun = false;
     bool force = false;                  // edit even where the folder's lock cannot be asked for
+    int undoCopy = -1;                   // undo: the kept copy to put back (0: FILE.before-edit, 1 to 9:
+                                         // FILE.before-edit.N); -1 for an edit by `actions`
+    std::string program = "morvelt";     // the tool as run, for the command that undoes the edit
 };
+
+// How many copies of the file as it was an edit keeps: FILE.before-edit, the newest, and
+// FILE.before-edit.1 to FILE.before-edit.9, newest first.
+constexpr int kKeptCopies = 10;
+
+// The path of kept copy `n` of `file`: n 0 is FILE.before-edit, n 1 to 9 FILE.before-edit.N.
+std::string keptCopyPath(const std::string& file, int n);
 
 constexpr int kEditDone = 0;
 constexpr int kEditNotDone = 1;   // refused (a host runs, or the lock cannot be asked for without
@@ -47,7 +57,10 @@ struct EditResult {
 bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAction>* actions, std::string* error);
 
 // Runs the edit, printing what changed to `out`, and flushing that report before the file is
-// changed. Returns kEditDone; kEditNotDone or kEditBadInput with a message in `error`, or
+// changed. Before the file is written, the kept copies move one place older (the oldest, copy 9,
+// goes) and the file as it was becomes FILE.before-edit; after it, the command that undoes the
+// edit is printed. An undo (request.undoCopy) takes the same path: its new content is the kept
+// copy's, read without following a link, byte for byte. Returns kEditDone; kEditNotDone or kEditBadInput with a message in `error`, or
 // kEditOutputFailed when the report could not be written (`out` holds the error): then the file
 // is as it was.
 EditResult runEdit(const EditRequest& request, FILE* out, std::string* error);

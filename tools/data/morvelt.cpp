@@ -6,6 +6,7 @@
 //   morvelt top psdata/morvelt.ini --vars gold score --by score
 //   morvelt export psdata/morvelt.ini --vars gold score --format json
 //   morvelt edit psdata/morvelt.ini --vars gold score -- set EIB score 12 drop 1002
+//   morvelt undo psdata/morvelt.ini                             puts back the file as it was
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -35,8 +36,8 @@ const char kDescription[] =
     "Each command has its own --help with examples.";
 
 const char kMainFooter[] =
-    "Exit status: 0 when the command did its work; 1 when edit was refused (a host runs on the\n"
-    "folder) or could not write the file; 2 on bad input (an argument, a missing file, an unknown\n"
+    "Exit status: 0 when the command did its work; 1 when edit or undo was refused (a host runs on\n"
+    "the folder) or could not write the file; 2 on bad input (an argument, a missing file, an unknown\n"
     "key or variable), when nothing was changed; 3 when standard output could not be written\n"
     "(a full disk, say): the output is cut short.\n"
     "\n"
@@ -45,6 +46,7 @@ const char kMainFooter[] =
     "  ./morvelt top psdata/morvelt.ini --vars gold lives score --by score --count 3\n"
     "  ./morvelt export psdata/morvelt.ini --vars gold lives score --format json\n"
     "  ./morvelt edit psdata/morvelt.ini --vars gold lives score -- set EIB score 12\n"
+    "  ./morvelt undo psdata/morvelt.ini            puts back the file as it was before that edit\n"
     "  ./morvelt edit --help                        a command's options and examples\n";
 
 const char kVarsHelp[] = "required: the plug-in's arguments after its own name, in the host's order";
@@ -62,6 +64,8 @@ struct Options {
     bool force = false;
     std::vector<std::string> actions;  // edit: the words after "--"
     bool actionsGiven = false;         // "--" was on the command line
+    int copy = 0;                      // undo: which kept copy to put back
+    std::string program;               // the tool as run (argv[0])
 };
 
 // What a command did, beyond its status: what became of the file it changes, for a failure of
@@ -117,20 +121,39 @@ int exportFile(const Options& options, FILE* out) {
     return kOk;
 }
 
-Outcome edit(const Options& options, FILE* out) {
+// Runs an edit or an undo; `name` names the command in messages.
+Outcome runEditRequest(const EditRequest& request, const char* name, FILE* out) {
+    std::string error;
+    EditResult result = runEdit(request, out, &error);
+    if (result.status == kEditOutputFailed) return {kOutputFailed, "nothing was changed"};
+    if (result.status == kEditBadInput) return {badInput(std::string(name) + ": " + error), ""};
+    if (result.status != kEditDone) fprintf(stderr, "morvelt: %s: %s\n", name, error.c_str());
+    return {result.status, result.written};
+}
+
+EditRequest editRequest(const Options& options) {
     EditRequest request;
     request.file = options.file;
     request.variables = options.variables;
     request.dryRun = options.dryRun;
     request.force = options.force;
+    request.program = options.program;
+    return request;
+}
+
+Outcome edit(const Options& options, FILE* out) {
+    EditRequest request = editRequest(options);
     std::string error;
     if (!presentTime(options, &request.now, &error)) return {badInput(error), ""};
     if (!parseEditActions(options.actions, &request.actions, &error)) return {badInput("edit: " + error), ""};
-    EditResult result = runEdit(request, out, &error);
-    if (result.status == kEditOutputFailed) return {kOutputFailed, "nothing was changed"};
-    if (result.status == kEditBadInput) return {badInput("edit: " + error), ""};
-    if (result.status != kEditDone) fprintf(stderr, "morvelt: edit: %s\n", error.c_str());
-    return {result.status, result.written};
+    return runEditRequest(request, "edit", out);
+}
+
+Outcome undo(const Options& options, FILE* out) {
+    EditRequest request = editRequest(options);
+    request.now = realNow();
+    request.undoCopy = options.copy;
+    return runEditRequest(request, "undo", out);
 }
 
 // ---- The command line -------------------------------------------------------------------------
@@ -149,7 +172,7 @@ void addDataFileOptions(CLI::App* command, Options& options, const char* nowHelp
     command->add_option("--now", options.now, nowHelp)->type_name("WHEN");
 }
 
-const char kCommands[] = "inspect, top, export, edit or --help";
+const char kCommands[] = "inspect, top, export, edit, undo or --help";
 
 // The message for a command line CLI11 refused, naming the command it was meant for.
 std::string parseErrorText(const CLI::App& app, const CLI::ParseError& e) {
@@ -190,6 +213,7 @@ std::string commandLineFault(const CLI::App& app, const Options& options, const 
     if (name == "edit" && !options.actionsGiven)
         return "edit: expected -- and the actions after it, such as: -- set EIB score 12";
     if (name != "edit" && options.actionsGiven) return name + ": unexpected '--': only edit takes actions";
+    if (name == "undo") return "";
     if (chosen[0]->get_option("--vars")->count() == 0)
         return name + ": expected --vars NAME..., the plug-in's variables in the host's order";
     return "";
@@ -198,6 +222,7 @@ std::string commandLineFault(const CLI::App& app, const Options& options, const 
 // Parses the command line and runs the command it names, writing to `out`.
 Outcome runCommandLine(int argc, char** argv, FILE* out) {
     Options options;
+    options.program = argv[0];
     CLI::App app(kDescription, "morvelt");
     app.footer(kMainFooter);
     app.get_formatter()->column_width(24);
@@ -274,6 +299,24 @@ Outcome runCommandLine(int argc, char** argv, FILE* out) {
     editCommand->add_flag("--dry-run", options.dryRun, "print what would change; write nothing");
     editCommand->add_flag("--force", options.force, "edit even where the folder's lock cannot be asked for");
 
+    CLI::App* undoCommand = addCommand(app, "undo", "puts back the file as it was before an edit",
+        "In full: ./morvelt undo FILE [--copy N] [--dry-run] [--force]\n"
+        "\n"
+        "Puts the copy that edit kept, FILE.before-edit (or FILE.before-edit.N with --copy N), back in\n"
+        "FILE's place, byte for byte, as edit writes: with the same lock, refused (exit 1) while a host\n"
+        "runs on the folder, and keeping what it replaces as FILE.before-edit, the older copies one\n"
+        "place older. A copy that is a symbolic link is refused. Undoing twice puts the edit back.\n"
+        "\n"
+        "Examples:\n"
+        "  ./morvelt undo psdata/morvelt.ini\n"
+        "  ./morvelt undo psdata/morvelt.ini --copy 2      the file as it was three edits ago\n");
+    undoCommand->add_option("FILE", options.file, "the data file")->required();
+    undoCommand->add_option("--copy", options.copy, "which copy: 0 (the default) for FILE.before-edit, 1 to 9 for older ones")
+        ->type_name("N")
+        ->check(CLI::Range(0, kKeptCopies - 1));
+    undoCommand->add_flag("--dry-run", options.dryRun, "print what would be put back; write nothing");
+    undoCommand->add_flag("--force", options.force, "undo even where the folder's lock cannot be asked for");
+
     // The words after "--" are edit's actions: a value such as -5 must not read as an option.
     int given = argc;
     for (int i = 1; i < argc; ++i)
@@ -301,6 +344,7 @@ Outcome runCommandLine(int argc, char** argv, FILE* out) {
     if (*inspectCommand) return {inspect(options, out), ""};
     if (*topCommand) return {top(options, out), ""};
     if (*exportCommand) return {exportFile(options, out), ""};
+    if (*undoCommand) return undo(options, out);
     return edit(options, out);
 }
 
