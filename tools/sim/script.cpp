@@ -217,7 +217,7 @@ bool Parser::declaration(const std::vector<std::string>& w) {
             if (w[i].size() > kSpotNameMax)
                 return fail("spot " + std::to_string(i - 1) + " has a name longer than " + std::to_string(kSpotNameMax) +
                             " characters, more than the host stores");
-        script_->rooms.push_back({w[1], static_cast<int16_t>(script_->rooms.size() + 1), {w.begin() + 2, w.end()}});
+        script_->rooms.push_back({w[1], static_cast<int16_t>(script_->rooms.size() + 1), {w.begin() + 2, w.end()}, line_});
         return true;
     }
     // user

@@ -27,6 +27,7 @@ struct RoomDecl {
     std::string name;                // as the script calls it
     int16_t id;                      // the host's room id: 1 for the first room declared, ...
     std::vector<std::string> spots;  // spot names, in the room's order; spot ids count from 1
+    int line;                        // the declaration's line in the script
 };
 
 struct UserDecl {

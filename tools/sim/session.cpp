@@ -10,6 +10,7 @@
 #include "tools/common/clock_text.h"
 #include "tools/common/run_folder.h"
 #include "tools/common/table.h"
+#include "tools/sim/warnings.h"
 
 namespace simtool {
 
@@ -46,6 +47,9 @@ bool Session::setUp(std::string* error) {
 
 bool Session::run(std::string* error) {
     if (!setUp(error)) return false;
+    std::vector<std::string> warnings = spotWarnings(script_);
+    for (const std::string& warning : warnings) fprintf(out_, "%s\n", warning.c_str());
+    if (!warnings.empty()) fprintf(out_, "\n");
     for (const Step& s : script_.steps) {
         if (!step(s, error)) {
             *error = script_.path + ":" + std::to_string(s.line) + ": " + *error;
@@ -71,6 +75,8 @@ bool Session::step(const Step& s, std::string* error) {
         return true;
     }
     fprintf(out_, "%4d  %s\n", s.line, s.text.c_str());
+    std::string warning = stepWarning(script_, s);
+    if (!warning.empty()) fprintf(out_, "%s\n", warning.c_str());
     Snapshot before = snapshot();
     switch (s.kind) {
         case StepKind::kStart: start(); break;
@@ -201,9 +207,15 @@ int Session::fireDue(bool quiet) {
             timersSeen_ = host_.timerRequests().size();
             continue;
         }
-        fprintf(out_, "%stimer event at %s UTC: the data file holds %s\n", kIndent, formatDate(host_.now()).c_str(),
-                fileSummary().c_str());
-        reportRecords(before, after, false);
+        // What the event dropped comes before what the file then holds.
+        std::string when = formatDate(host_.now());
+        if (before.records.size() == after.records.size()) {
+            fprintf(out_, "%stimer event at %s UTC: the data file holds %s\n", kIndent, when.c_str(), fileSummary().c_str());
+        } else {
+            fprintf(out_, "%stimer event at %s UTC:\n", kIndent, when.c_str());
+            reportRecords(before, after, false);
+            fprintf(out_, "%sthe data file holds %s\n", kIndent, fileSummary().c_str());
+        }
         if (quiet) timersSeen_ = host_.timerRequests().size();
         else reportHostNews();
     }
@@ -308,9 +320,9 @@ void Session::reportRecords(const Snapshot& before, const Snapshot& after, bool 
         auto old = before.records.find(entry.first);
         const RecordView& now = entry.second;
         if (old == before.records.end()) {
-            fprintf(out_, "%s%s %s, key %u (%s in the data file): %s, last change %s UTC\n", kIndent,
-                    loaded ? "read back the record of" : "new record for", userOfKey(entry.first).c_str(), entry.first,
-                    keyName(entry.first).c_str(), valuesText(now.values).c_str(), formatDate(now.stamp).c_str());
+            fprintf(out_, "%s%s %s: %s, last change %s UTC\n", kIndent,
+                    loaded ? "read back the record of" : "new record for", userWithKey(entry.first).c_str(),
+                    valuesText(now.values).c_str(), formatDate(now.stamp).c_str());
             continue;
         }
         std::string changes;
@@ -427,6 +439,12 @@ std::string Session::userNames(uint32_t key) const {
     for (const UserDecl& user : script_.users)
         if (host::userKey(user.wordA, user.wordB) == key) names += (names.empty() ? "" : "/") + user.name;
     return names;
+}
+
+std::string Session::userWithKey(uint32_t key) const {
+    std::string names = userNames(key);
+    std::string inFile = "key " + std::to_string(key) + " (" + keyName(key) + " in the data file)";
+    return names.empty() ? inFile : names + ", " + inFile;
 }
 
 std::string Session::userOfKey(uint32_t key) const {

@@ -67,6 +67,7 @@ class Session {
     std::vector<std::string> variableNames() const;
     std::string userNames(uint32_t key) const;  // the script's users with this key, or ""
     std::string userOfKey(uint32_t key) const;  // their names, or the key and its key name
+    std::string userWithKey(uint32_t key) const;  // their names, if any, with the key and its key name
     std::string valuesText(const std::vector<int16_t>& values) const;
     void* userRecord(int user) const { return users_[static_cast<size_t>(user)]; }
 
