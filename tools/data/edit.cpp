@@ -508,14 +508,15 @@ EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
         ++line;
         if (note.reading != store::LineReading::kUnknownVariable) return;
         std::string name(note.text, static_cast<size_t>(note.field - 1 - note.text));
-        if (std::none_of(unknown.begin(), unknown.end(), [&](const std::string& u) { return u.rfind(name + " on line ", 0) == 0; }))
-            unknown.push_back(name + " on line " + std::to_string(line));
+        std::string shown = name.find_first_of(" \t") == std::string::npos ? name : "\"" + name + "\"";
+        if (std::none_of(unknown.begin(), unknown.end(), [&](const std::string& u) { return u.rfind(shown + " on line ", 0) == 0; }))
+            unknown.push_back(shown + " on line " + std::to_string(line));
     };
     if (!own.load(content, listener, error)) return {kEditBadInput, ""};
     if (!unknown.empty()) {
         *error = "--vars: " + request.file + " holds values of variables not named (" + joined(unknown, ", ") +
-                 "): the edit would lose them; name every variable of the server's arguments (drop-var drops "
-                 "one on purpose)";
+                 "): the edit would lose them; name every variable of the server's arguments (to drop one on "
+                 "purpose, name it in --vars too and add drop-var NAME)";
         return {kEditBadInput, ""};
     }
     std::string report;

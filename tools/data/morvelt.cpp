@@ -208,8 +208,8 @@ std::string commandLineFault(const CLI::App& app, const Options& options, const 
     if (!extra.empty())
         return name + ": unexpected argument '" + extra[0] + "' (see ./morvelt " + name + " --help)";
     if (fileTakenFromVars(words, options.file))
-        return name + ": expected FILE before --vars, or '" + options.file + "', a variable's place, is read as the file (" +
-               "./morvelt " + name + " FILE --vars NAME...)";
+        return name + ": expected FILE before --vars ('" + options.file +
+               "', the last name after --vars, would be taken for the file): ./morvelt " + name + " FILE --vars NAME...";
     if (name == "edit" && !options.actionsGiven)
         return "edit: expected -- and the actions after it, such as: -- set EIB score 12";
     if (name != "edit" && options.actionsGiven) return name + ": unexpected '--': only edit takes actions";
