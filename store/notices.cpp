@@ -71,7 +71,7 @@ void logBackupFailed(int error) {
 
 void logFolderLocked() {
     FormattedLogMessage(0, kSource,
-                        "psdata is locked by another program (morvelt-sim edit?). The plug-in goes on without "
+                        "psdata is locked by another program (morvelt edit?). The plug-in goes on without "
                         "its lock, so an edit cannot tell that this host is running.");
 }
 
