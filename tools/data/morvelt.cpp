@@ -7,7 +7,6 @@
 //   morvelt export psdata/morvelt.ini --vars gold score --format json
 //   morvelt edit psdata/morvelt.ini --vars gold score -- set EIB score 12 drop 1002
 //   morvelt undo psdata/morvelt.ini                             puts back the file as it was
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,7 +15,7 @@
 #include <vector>
 
 #include "tools/common/clock_text.h"
-#include "tools/common/output.h"
+#include "tools/common/command_line.h"
 #include "tools/data/datafile_report.h"
 #include "tools/data/edit.h"
 #include "tools/data/export.h"
@@ -29,7 +28,6 @@ using namespace simtool;
 constexpr int kOk = 0;
 constexpr int kNotDone = 1;
 constexpr int kBadInput = 2;
-constexpr int kOutputFailed = 3;
 
 const char kDescription[] =
     "Reads and changes the Morvelt plug-in's data file with the plug-in's own code built in.\n"
@@ -66,13 +64,6 @@ struct Options {
     bool actionsGiven = false;         // "--" was on the command line
     int copy = 0;                      // undo: which kept copy to put back
     std::string program;               // the tool as run (argv[0])
-};
-
-// What a command did, beyond its status: what became of the file it changes, for a failure of
-// the output.
-struct Outcome {
-    int status = kOk;
-    std::string written;  // "FILE was written; ...", "nothing was changed", or "" (no file to change)
 };
 
 int badInput(const std::string& message) {
@@ -122,7 +113,7 @@ int exportFile(const Options& options, FILE* out) {
 }
 
 // Runs an edit or an undo; `name` names the command in messages.
-Outcome runEditRequest(const EditRequest& request, const char* name, FILE* out) {
+CommandOutcome runEditRequest(const EditRequest& request, const char* name, FILE* out) {
     std::string error;
     EditResult result = runEdit(request, out, &error);
     if (result.status == kEditOutputFailed) return {kOutputFailed, "nothing was changed"};
@@ -141,7 +132,7 @@ EditRequest editRequest(const Options& options) {
     return request;
 }
 
-Outcome edit(const Options& options, FILE* out) {
+CommandOutcome edit(const Options& options, FILE* out) {
     EditRequest request = editRequest(options);
     std::string error;
     if (!presentTime(options, &request.now, &error)) return {badInput(error), ""};
@@ -149,7 +140,7 @@ Outcome edit(const Options& options, FILE* out) {
     return runEditRequest(request, "edit", out);
 }
 
-Outcome undo(const Options& options, FILE* out) {
+CommandOutcome undo(const Options& options, FILE* out) {
     EditRequest request = editRequest(options);
     request.now = realNow();
     request.undoCopy = options.copy;
@@ -157,13 +148,6 @@ Outcome undo(const Options& options, FILE* out) {
 }
 
 // ---- The command line -------------------------------------------------------------------------
-
-CLI::App* addCommand(CLI::App& app, const char* name, const char* description, const char* examples) {
-    CLI::App* command = app.add_subcommand(name, description);
-    command->footer(examples);
-    command->get_formatter()->column_width(24);
-    return command;
-}
 
 // FILE, --vars and --now; --vars is checked after parsing (commandLineFault), to say what it expects.
 void addDataFileOptions(CLI::App* command, Options& options, const char* nowHelp = kNowHelp) {
@@ -173,13 +157,6 @@ void addDataFileOptions(CLI::App* command, Options& options, const char* nowHelp
 }
 
 const char kCommands[] = "inspect, top, export, edit, undo or --help";
-
-// The message for a command line CLI11 refused, naming the command it was meant for.
-std::string parseErrorText(const CLI::App& app, const CLI::ParseError& e) {
-    std::vector<CLI::App*> chosen = app.get_subcommands();
-    std::string what = e.what();
-    return chosen.empty() ? what : chosen[0]->get_name() + ": " + what;
-}
 
 // Whether FILE was taken from the end of --vars's names: CLI11 keeps the last name for a missing
 // FILE, which would then name a variable as the data file.
@@ -220,7 +197,7 @@ std::string commandLineFault(const CLI::App& app, const Options& options, const 
 }
 
 // Parses the command line and runs the command it names, writing to `out`.
-Outcome runCommandLine(int argc, char** argv, FILE* out) {
+CommandOutcome runCommandLine(int argc, char** argv, FILE* out) {
     Options options;
     options.program = argv[0];
     CLI::App app(kDescription, "morvelt");
@@ -350,16 +327,4 @@ Outcome runCommandLine(int argc, char** argv, FILE* out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    FILE* out = openCheckedOutput();
-    if (out == nullptr) {
-        fprintf(stderr, "morvelt: standard output: %s\n", strerror(errno));
-        return kOutputFailed;
-    }
-    Outcome outcome = runCommandLine(argc, argv, out);
-    int failed = closeCheckedOutput();
-    if (failed == 0) return outcome.status;
-    fprintf(stderr, "morvelt: standard output: %s: the output is cut short%s%s\n", strerror(failed),
-            outcome.written.empty() ? "" : "; ", outcome.written.c_str());
-    return kOutputFailed;
-}
+int main(int argc, char** argv) { return runChecked("morvelt", "output", argc, argv, runCommandLine); }

@@ -21,7 +21,7 @@
 #include "sim/host.h"
 #include "store/data_file.h"
 #include "tools/common/clock_text.h"
-#include "tools/common/output.h"
+#include "tools/common/command_line.h"
 #include "tools/common/run_folder.h"
 #include "tools/sim/script.h"
 #include "tools/sim/session.h"
@@ -33,7 +33,6 @@ using namespace simtool;
 constexpr int kOk = 0;
 constexpr int kExpectationFailed = 1;
 constexpr int kBadInput = 2;
-constexpr int kOutputFailed = 3;
 
 const char kDescription[] =
     "Runs the Morvelt plug-in in a simulated chat server, as the server would, and tells what it did.\n"
@@ -169,22 +168,8 @@ int runExample(const Options& options, FILE* out) {
 
 // ---- The command line -------------------------------------------------------------------------
 
-CLI::App* addCommand(CLI::App& app, const char* name, const char* description, const char* examples) {
-    CLI::App* command = app.add_subcommand(name, description);
-    command->footer(examples);
-    command->get_formatter()->column_width(24);
-    return command;
-}
-
 const char kCommands[] = "example, run or --help";
 const char kDataCommands[][8] = {"inspect", "top", "export", "edit", "undo"};
-
-// The message for a command line CLI11 refused, naming the command it was meant for.
-std::string parseErrorText(const CLI::App& app, const CLI::ParseError& e) {
-    std::vector<CLI::App*> chosen = app.get_subcommands();
-    std::string what = e.what();
-    return chosen.empty() ? what : chosen[0]->get_name() + ": " + what;
-}
 
 // What to say of `word`, given where a command was expected.
 std::string unknownCommand(const std::string& word) {
@@ -206,8 +191,8 @@ std::string commandLineFault(const CLI::App& app) {
     return "";
 }
 
-// Parses the command line and runs the command it names, writing to `out`.
-int runCommandLine(int argc, char** argv, FILE* out) {
+// Parses the command line and runs the command it names, writing to `out`; returns the exit status.
+int runCommand(int argc, char** argv, FILE* out) {
     Options options;
     CLI::App app(kDescription, "morvelt-sim");
     app.footer(std::string(kMainFooter) + kScriptFormatHelp);
@@ -256,17 +241,8 @@ int runCommandLine(int argc, char** argv, FILE* out) {
     return runScript(options.file, options, out);
 }
 
+CommandOutcome runCommandLine(int argc, char** argv, FILE* out) { return {runCommand(argc, argv, out), ""}; }
+
 }  // namespace
 
-int main(int argc, char** argv) {
-    FILE* out = openCheckedOutput();
-    if (out == nullptr) {
-        fprintf(stderr, "morvelt-sim: standard output: %s\n", strerror(errno));
-        return kOutputFailed;
-    }
-    int status = runCommandLine(argc, argv, out);
-    int failed = closeCheckedOutput();
-    if (failed == 0) return status;
-    fprintf(stderr, "morvelt-sim: standard output: %s: the transcript is cut short\n", strerror(failed));
-    return kOutputFailed;
-}
+int main(int argc, char** argv) { return runChecked("morvelt-sim", "transcript", argc, argv, runCommandLine); }
