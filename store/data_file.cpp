@@ -12,6 +12,7 @@
 #include "store/fd.h"
 #include "store/file_replace.h"
 #include "store/file_status.h"
+#include "store/folder_lock.h"
 #include "store/key_names.h"
 #include "store/load_notes.h"
 #include "store/notices.h"
@@ -312,6 +313,8 @@ uint64_t recordsSize() {
 }
 
 const Content kRecords = {writeRecords, recordsSize};
+// The plug-in's own saves keep the data file locked across a rename (store/folder_lock.h).
+const Content kLockedRecords = {writeRecords, recordsSize, lockNewDataFile, passDataFileLock};
 
 // Whether opening the data file failed because there is none: no file, or a symbolic link that
 // leads nowhere.
@@ -357,7 +360,7 @@ ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBac
 bool saveStats() {
     if (run.suspended) return false;
     if (fileIsCurrent()) return true;
-    ReplaceResult result = saveStatsTo(kDataPath, kBackupPath, run.backupPending);
+    ReplaceResult result = replaceFile(kDataPath, kLockedRecords, kBackupPath, run.backupPending);
     if (result.backupTried) {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);

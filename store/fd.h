@@ -1,9 +1,11 @@
-// Small helpers for plain file descriptors: an owner that closes, and a write that goes on
-// until everything is written.
+// Small helpers for plain file descriptors: an owner that closes, a new file that is surely new,
+// and a write that goes on until everything is written.
 #pragma once
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stddef.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace store {
@@ -27,6 +29,14 @@ class Fd {
   private:
     int fd_;
 };
+
+// Creates a new file at `path` for writing, with permission bits `mode` (less the umask), after
+// removing a stale entry of that name, never through a link standing there and never opening a
+// file that another process made meanwhile. The descriptor, or -1 with errno set.
+inline int createExclusive(const char* path, mode_t mode) {
+    ::unlink(path);
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
 
 // Writes all of `size` bytes at `data`; false (errno set) on any error.
 inline bool writeAll(int fd, const char* data, size_t size) {

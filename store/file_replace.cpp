@@ -116,8 +116,8 @@ bool renameKeepsIdentity(const Target& target, const char* backupPath) {
 }
 
 // The permission bits a file made in place of `found` gets: found's, with owner read and write,
-// so that the file stays readable to the process that saves it.
-mode_t keptMode(const FileStatus& found) { return (found.st_mode & 07777) | S_IRUSR | S_IWUSR; }
+// so that the file stays readable to the process that saves it, and never the sticky bit.
+mode_t keptMode(const FileStatus& found) { return (found.st_mode & 06777) | S_IRUSR | S_IWUSR; }
 
 // Gives the new file `fd` the owner and group of `found` and keptMode(found). False (errno set)
 // when it cannot.
@@ -127,12 +127,6 @@ bool takeIdentity(int fd, const FileStatus& found) {
     if ((made.st_uid != found.st_uid || made.st_gid != found.st_gid) && ::fchown(fd, found.st_uid, found.st_gid) != 0)
         return false;
     return ::fchmod(fd, keptMode(found)) == 0;
-}
-
-// Creates a new file at `path`, after removing a stale one, never through a link standing there.
-int createExclusive(const char* path, mode_t mode) {
-    ::unlink(path);
-    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 bool lacksPermission(int error) { return error == EACCES || error == EPERM; }
@@ -260,8 +254,10 @@ ReplaceResult replace(const char* path, const Content& content, const char* back
         int error = writeNewFile(target, temp.text, content, result);
         if (error == 0) {
             if (makeBackup) noteBackup(result, keepBackup(target, backupPath, true));
-            if (::rename(temp.text, target.path.text) != 0) {
-                result.error = errno;
+            if (content.beforeRename != nullptr) content.beforeRename(temp.text);
+            result.error = ::rename(temp.text, target.path.text) == 0 ? 0 : errno;
+            if (content.afterRename != nullptr) content.afterRename(result.error == 0);
+            if (result.error != 0) {
                 ::unlink(temp.text);
                 return result;
             }

@@ -19,6 +19,11 @@ struct Content {
     int (*write)(int fd);
     // The content's length in bytes: exactly what `write` writes.
     uint64_t (*size)();
+    // Where set, called with the new file's path just before it is renamed over the file, and
+    // then told whether the rename took place: for a lock that passes from the old file to the
+    // new one with no moment between.
+    void (*beforeRename)(const char* newPath) = nullptr;
+    void (*afterRename)(bool renamed) = nullptr;
 };
 
 struct ReplaceResult {

@@ -69,10 +69,11 @@ void logBackupFailed(int error) {
                         strerror(error));
 }
 
-void logFolderLocked() {
+void logLocked(const char* path) {
     FormattedLogMessage(0, kSource,
-                        "psdata is locked by another program (morvelt edit?). The plug-in goes on without "
-                        "its lock, so an edit cannot tell that this host is running.");
+                        "%s is locked by another program (morvelt edit?). The plug-in goes on without "
+                        "its lock, so an edit cannot tell that this host is running.",
+                        path);
 }
 
 void logRefusedName(const char* name) {

@@ -18,8 +18,9 @@ void logSaveWorks();
 // The file found at start-up could not be kept as the backup.
 void logBackupFailed(int error);
 
-// Start-up could not take the data folder's shared lock: another program holds it exclusively.
-void logFolderLocked();
+// Start-up could not take the shared lock on `path`, the data folder or the data file: another
+// program holds it exclusively.
+void logLocked(const char* path);
 
 // A variable name was refused; control characters in it are shown escaped.
 void logRefusedName(const char* name);

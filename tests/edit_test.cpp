@@ -1,22 +1,28 @@
-// The tool's edit beside the plug-in. The lock that keeps an edit away from a running host: the
-// plug-in holds a shared lock on its data folder from start-up to shutdown, and the tool's
-// exclusive request fails meanwhile. The write: the plug-in's own save, keeping the file what it
-// is, with the file as it was kept beside it.
+// The tool's edit beside the plug-in. The locks that keep an edit away from a running host: the
+// plug-in holds shared locks on its data folder and its data file from start-up to shutdown,
+// passing the file's on to each file it saves, and the tool's exclusive requests fail meanwhile,
+// however the file is named. The write: the plug-in's own save, keeping the file what it is,
+// with the file as it was kept beside it; run as root, as the owner of a folder another user
+// owns, never handing root's rights to that user.
 #include <dirent.h>
+#include <grp.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/plugin_fixture.h"
 #include "tools/common/output.h"
+#include "tools/common/run_folder.h"
 #include "tools/data/edit.h"
 #include "tools/data/edit_lock.h"
 
@@ -83,6 +89,20 @@ TEST_F(FolderLockTest, AStartUpDuringAnEditWaitsABoundedTimeAndGoesOnWithoutTheL
     host.shutdown();
 }
 
+TEST_F(FolderLockTest, AStartUpWhileAToolHoldsTheDataFileWaitsABoundedTimeAndSaysSo) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    int edit = open("psdata/morvelt.ini", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(edit, LOCK_EX | LOCK_NB), 0);
+    start({"score"});
+    EXPECT_EQ(host.plugin().recordCount(), 1u) << "the start-up goes on and reads the file";
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_EQ(host.log()[1].find("[Morvelt] psdata/morvelt.ini is locked by another program"), 0u) << host.log()[1];
+    EXPECT_TRUE(folderLockable(LOCK_SH)) << "the folder's lock is the plug-in's";
+    EXPECT_FALSE(folderLockable(LOCK_EX));
+    close(edit);
+    host.shutdown();
+}
+
 TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
     start({"score"});
     host.advance(0);
@@ -99,10 +119,10 @@ TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
     EXPECT_FALSE(folderLockable(LOCK_SH)) << "the tool's lock is exclusive";
 }
 
-// An edit of the running host's data file, as the tool's edit command runs it.
-int editScore(bool dryRun, std::string* output, std::string* error) {
+// An edit of the file at `path`, as the tool's edit command runs it.
+int editScoreAt(const std::string& path, bool dryRun, std::string* output, std::string* error) {
     simtool::EditRequest request;
-    request.file = "psdata/morvelt.ini";
+    request.file = path;
     request.variables = {"score"};
     request.actions = {{1, {"set", "EIB", "score", "9"}}};
     request.now = hostsim::Host::kDefaultClock;
@@ -115,6 +135,11 @@ int editScore(bool dryRun, std::string* output, std::string* error) {
     output->assign(text, size);
     free(text);
     return status;
+}
+
+// An edit of the running host's data file.
+int editScore(bool dryRun, std::string* output, std::string* error) {
+    return editScoreAt("psdata/morvelt.ini", dryRun, output, error);
 }
 
 TEST_F(FolderLockTest, EditIsRefusedBesideARunningPlugInAndChangesNothing) {
@@ -284,6 +309,212 @@ TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {
     std::string why;
     EXPECT_EQ(lock.lock("no-such-folder/morvelt.ini", &why), simtool::LockResult::kNotLockable);
     EXPECT_EQ(why.find("cannot open its folder no-such-folder to lock it: "), 0u) << why;
+}
+
+// Ways the file a running host will write comes to be named otherwise than its start-up saw it.
+// Whatever the name, edit is refused until shutdown and changes nothing.
+struct Renaming {
+    const char* what;
+    void (*beforeStart)(hostsim::WorkDir& dir);
+    void (*afterStart)(hostsim::Host& host);
+    const char* edited;  // the path edit is given
+};
+
+const char kOneUser[] = "[EIB:1767225600]\nscore=1\n";
+
+void linkToVolume(hostsim::WorkDir& dir) {
+    ASSERT_EQ(mkdir("volume", 0755), 0);
+    ASSERT_TRUE(dir.write("volume/stats.ini", kOneUser));
+    ASSERT_EQ(symlink("../volume/stats.ini", "psdata/morvelt.ini"), 0);
+}
+
+const Renaming kRenamings[] = {
+    {"PsdataMadeAfterStartUp", [](hostsim::WorkDir&) { ASSERT_EQ(rmdir("psdata"), 0); },
+     [](hostsim::Host& host) {
+         ASSERT_EQ(mkdir("psdata", 0755), 0);
+         host.addRoom(7, std::vector<std::string>{"SetStats-score"});
+         void* user = host.addUser(1001, 0);  // EIB
+         host.logon(user, 7);
+         host.changeSpot(user, 7, 1, 5);
+         host.advance(0);
+     },
+     "psdata/morvelt.ini"},
+    {"LinkedFileEditedAtItsTarget", linkToVolume, [](hostsim::Host&) {}, "volume/stats.ini"},
+    {"LinkedFileEditedAtItsTargetAfterASave", linkToVolume, [](hostsim::Host& host) { host.advance(0); },
+     "volume/stats.ini"},
+    {"PsdataMovedAsideAndMadeAnew", [](hostsim::WorkDir& dir) { ASSERT_TRUE(dir.write("psdata/morvelt.ini", kOneUser)); },
+     [](hostsim::Host& host) {
+         ASSERT_EQ(rename("psdata", "psdata.old"), 0);
+         ASSERT_EQ(mkdir("psdata", 0755), 0);
+         host.advance(0);
+     },
+     "psdata/morvelt.ini"},
+};
+
+class RenamedFileTest : public PluginTest, public ::testing::WithParamInterface<Renaming> {};
+
+TEST_P(RenamedFileTest, EditIsRefusedWhereverTheRunningPlugInWillWriteTheFile) {
+    const Renaming& renaming = GetParam();
+    renaming.beforeStart(dir);
+    start({"score"});
+    renaming.afterStart(host);
+    std::string before = dir.read(renaming.edited), output, error;
+    ASSERT_NE(before, "");
+    EXPECT_EQ(editScoreAt(renaming.edited, false, &output, &error), simtool::kEditNotDone) << output;
+    EXPECT_NE(error.find("a running host holds the file"), std::string::npos) << error;
+    EXPECT_EQ(dir.read(renaming.edited), before);
+    EXPECT_FALSE(dir.exists(std::string(renaming.edited) + ".before-edit"));
+    host.shutdown();
+    EXPECT_EQ(editScoreAt(renaming.edited, false, &output, &error), simtool::kEditDone) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Renamings, RenamedFileTest, ::testing::ValuesIn(kRenamings),
+                         [](const ::testing::TestParamInfo<Renaming>& info) { return std::string(info.param.what); });
+
+TEST_F(FolderLockTest, APsdataThatIsAFifoIsNotLockedAndStartUpGoesOn) {
+    ASSERT_EQ(rmdir("psdata"), 0);
+    ASSERT_EQ(mkfifo("psdata", 0644), 0);
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(20);  // a start-up that waits for a writer is ended here
+        start({"score"});
+        host.shutdown();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "start-up hung on the FIFO: status " << status;
+}
+
+TEST_F(FolderLockTest, AnEditOfAFileTheReaderCannotHoldWholeWritesNothing) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n[FIB:1767225600]\nscore=2\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    host.failNewPtrClearAfter(1);  // no memory for the second user's values
+    std::string output, error;
+    EXPECT_EQ(editScore(false, &output, &error), simtool::kEditNotDone) << output;
+    EXPECT_NE(error.find("could not hold it whole"), std::string::npos) << error;
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+    EXPECT_FALSE(dir.exists("psdata/morvelt.ini.before-edit"));
+}
+
+// ---- Run as root in a folder that the host's user owns -----------------------------------------
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `job` in a child process, as nobody where `asNobody`; its exit status (-1 if it died).
+int inChild(bool asNobody, const std::function<int()>& job) {
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(99);
+        _exit(job());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+struct stat statusOf(const std::string& path) {
+    struct stat status = {};
+    lstat(path.c_str(), &status);
+    return status;
+}
+
+// Makes a file at `path` owned by root:root with `mode` and `content`.
+void rootFile(const std::string& path, mode_t mode, const std::string& content) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    ASSERT_EQ(fchmod(fd, mode), 0);
+    close(fd);
+}
+
+class RootEditTest : public PluginTest {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "these tests need root: root's edit in a folder of nobody's";
+        PluginTest::SetUp();
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        ASSERT_EQ(chown("psdata", kNobody, kNobody), 0);
+    }
+
+    // Runs `plant` as nobody (the host's user), who owns psdata.
+    void plant(const std::function<bool()>& plant) { ASSERT_EQ(inChild(true, [&] { return plant() ? 0 : 1; }), 0); }
+
+    // Root's edit of psdata/morvelt.ini with `actions`, in a child (it may give up root); its exit status.
+    int rootEdit(const std::vector<std::string>& actions) {
+        return inChild(false, [&] {
+            simtool::EditRequest request;
+            request.file = "psdata/morvelt.ini";
+            request.variables = {"score"};
+            std::string error;
+            if (!simtool::parseEditActions(actions, &request.actions, &error)) return 98;
+            request.now = hostsim::Host::kDefaultClock;
+            FILE* out = fopen("/dev/null", "w");
+            int status = simtool::runEdit(request, out, &error).status;
+            fclose(out);
+            return status;
+        });
+    }
+
+    const std::string record = "[EIB:1767225600]\nscore=12\n";
+};
+
+TEST_F(RootEditTest, AnExecutableDataFileNeverGivesAnyoneRootsRights) {
+    const std::string executable = std::string("\x7f" "ELF\x01\x01\x01\n", 8) + record;
+    plant([&] { return dir.write("psdata/morvelt.ini", executable) && chmod("psdata/morvelt.ini", 05755) == 0; });
+    ASSERT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditDone);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), executable);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=13\n");
+    for (const char* path : {"psdata/morvelt.ini", "psdata/morvelt.ini.before-edit"}) {
+        struct stat made = statusOf(path);
+        EXPECT_EQ(made.st_uid, kNobody) << path << ": the edit ran as the folder's owner";
+        EXPECT_EQ(made.st_mode & S_ISVTX, 0u) << path;
+        if (made.st_mode & (S_ISUID | S_ISGID))
+            EXPECT_TRUE(made.st_uid == kNobody && made.st_gid == kNobody) << path << ": set-ID bits with another owner";
+    }
+}
+
+TEST_F(RootEditTest, ALinkAtTheCopysTemporaryNameIsNeverWrittenThrough) {
+    rootFile("secret", 0600, "root's own\n");
+    for (const char* target : {"../secret", "../made-by-link"}) {
+        SCOPED_TRACE(target);
+        plant([&] {
+            unlink("psdata/morvelt.ini.before-edit.tmp");
+            return dir.write("psdata/morvelt.ini", record) &&
+                   symlink(target, "psdata/morvelt.ini.before-edit.tmp") == 0;
+        });
+        EXPECT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditDone);
+        EXPECT_EQ(dir.read("secret"), "root's own\n");
+        struct stat secret = statusOf("secret");
+        EXPECT_EQ(secret.st_mode & 07777, 0600u);
+        EXPECT_EQ(secret.st_uid, 0u);
+        EXPECT_FALSE(dir.exists("made-by-link"));
+        EXPECT_TRUE(S_ISREG(statusOf("psdata/morvelt.ini.before-edit").st_mode));
+        EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), record);
+    }
+}
+
+TEST_F(RootEditTest, ADataFileLinkedToARootOnlyFileIsNeitherReadNorWritten) {
+    rootFile("root-only", 0640, record);
+    plant([] { return symlink("../root-only", "psdata/morvelt.ini") == 0; });
+    EXPECT_EQ(rootEdit({"stamp", "all", "now"}), simtool::kEditNotDone);
+    EXPECT_EQ(dir.read("root-only"), record);
+    struct stat file = statusOf("root-only");
+    EXPECT_EQ(file.st_mode & 07777, 0640u);
+    EXPECT_EQ(file.st_uid, 0u);
+    EXPECT_EQ(folderEntries("psdata"), std::vector<std::string>{"morvelt.ini"}) << "no copy of root's file";
+}
+
+TEST_F(RootEditTest, ARunInAFolderOfNobodysRunsAsNobody) {
+    EXPECT_EQ(inChild(false, [] {
+                  simtool::RunFolder folder;
+                  std::string error;
+                  return folder.enter(".", &error) && geteuid() == kNobody && getegid() == kNobody ? 0 : 1;
+              }),
+              0);
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 #include <unistd.h>
 
 #include "tools/common/clock_text.h"
-#include "tools/data/export.h"
 #include "tools/common/run_folder.h"
+#include "tools/data/edit.h"
+#include "tools/data/export.h"
 #include "tools/sim/script.h"
 
 namespace {
@@ -200,6 +201,43 @@ TEST(ToolFiles, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
     for (const Case& c : {Case{"score", "score"}, Case{"", ""}, Case{"a,b", "\"a,b\""}, Case{"q\"t", "\"q\"\"t\""},
                           Case{"two\nlines", "\"two\nlines\""}, Case{"cr\r", "\"cr\r\""}, Case{"a b", "a b"}})
         EXPECT_EQ(csvField(c.text), c.field) << c.text;
+}
+
+// JSON member names: well-formed UTF-8 as it is, every other byte as [HH], so that names that
+// differ never come out as the same member.
+TEST(ToolFiles, JsonNamesKeepNamesThatDifferApart) {
+    struct Case {
+        const char* name;
+        const char* member;
+    };
+    for (const Case& c : {Case{"score", "score"}, Case{"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+                          Case{"\xF0\x9F\x8E\xB2", "\xF0\x9F\x8E\xB2"}, Case{"g\xFFld", "g[FF]ld"},
+                          Case{"g\xFEld", "g[FE]ld"}, Case{"\xC0\x80", "[C0][80]"}, Case{"\xED\xA0\x80", "[ED][A0][80]"},
+                          Case{"\xF4\x90\x80\x80", "[F4][90][80][80]"}, Case{"cut\xE2\x82", "cut[E2][82]"}}) {
+        LoadedFile loaded;
+        loaded.variables = {c.name};
+        loaded.records = {{1001, 1767225600, {7}}};
+        std::string json = formatExport(loaded, ExportFormat::kJson);
+        EXPECT_NE(json.find("\"values\": {\n      \"" + std::string(c.member) + "\": 7\n"), std::string::npos) << json;
+    }
+}
+
+// The reader takes stamp 0 as the present: a WHEN that would write it is refused, as a bad one is.
+TEST(EditActions, AStampOfZeroIsRefused) {
+    struct Case {
+        const char* when;
+        bool refused;
+    };
+    for (const Case& c : {Case{"0", true}, Case{"1970-01-01", true}, Case{"1970-01-01 00:00:00", true},
+                          Case{"1", false}, Case{"1970-01-01 00:00:01", false}, Case{"now", false}}) {
+        std::vector<EditAction> actions;
+        std::string error;
+        EXPECT_EQ(parseEditActions({"stamp", "EIB", c.when}, &actions, &error), !c.refused) << c.when;
+        if (c.refused) {
+            EXPECT_NE(error.find("is 0, which the plug-in's reader takes as the present"), std::string::npos) << error;
+            EXPECT_NE(error.find("drop KEY removes a user"), std::string::npos) << error;
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "store/data_file.h"
+#include "tools/common/folder_owner.h"
 
 namespace simtool {
 
@@ -75,6 +76,14 @@ bool readAll(int fd, const std::string& path, std::string* content, std::string*
     }
 }
 
+// The folder whose owner the host's data folder in `chosen` belongs to: its psdata folder, else
+// `chosen` itself, else the folder `chosen` is to be made in, whichever exists first.
+std::string owningFolder(const std::string& chosen) {
+    for (const std::string& folder : {chosen + "/" + store::kDataDir, chosen})
+        if (exists(folder)) return folder;
+    return folderOf(chosen);
+}
+
 }  // namespace
 
 RunFolder::~RunFolder() {
@@ -86,6 +95,7 @@ bool RunFolder::enter(const std::string& chosen, std::string* error) {
         temp_.reset(new hostsim::WorkDir());
         return true;
     }
+    if (!takeFolderOwner(owningFolder(chosen), error)) return false;
     for (const char* file : {store::kDataPath, store::kBackupPath}) {
         if (exists(chosen + "/" + file)) {
             *error = chosen + ": holds " + file + " already, and the simulator never writes over a data file: "

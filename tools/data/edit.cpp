@@ -20,11 +20,12 @@
 #include "store/records.h"
 #include "store/variables.h"
 #include "tools/common/clock_text.h"
-#include "tools/data/edit_lock.h"
-#include "tools/data/own_store.h"
-#include "tools/data/loaded_file.h"
 #include "tools/common/output.h"
 #include "tools/common/run_folder.h"
+#include "tools/data/edit_lock.h"
+#include "tools/common/folder_owner.h"
+#include "tools/data/loaded_file.h"
+#include "tools/data/own_store.h"
 
 namespace simtool {
 
@@ -40,10 +41,22 @@ const std::map<std::string, std::string> kActionForms = {
 
 size_t wordCount(const std::string& form) { return static_cast<size_t>(std::count(form.begin(), form.end(), ' ')) + 1; }
 
+// `name` as the plug-in keeps it: cut to kVariableNameMax characters.
+std::string keptName(const std::string& name) { return name.substr(0, kVariableNameMax); }
+
 std::string actionText(const EditAction& action) {
     std::string text;
     for (const std::string& w : action.words) text += (text.empty() ? "" : " ") + w;
     return text;
+}
+
+// The action's words with the variable it names as the plug-in keeps it, for the report.
+std::string keptActionText(const EditAction& action) {
+    EditAction kept = action;
+    const std::string& verb = action.words[0];
+    size_t variable = verb == "set" || verb == "reset" ? 2 : verb == "rename-var" || verb == "drop-var" ? 1 : 0;
+    if (variable != 0) kept.words[variable] = keptName(kept.words[variable]);
+    return actionText(kept);
 }
 
 // "action 2 (set EIB score x)", for messages.
@@ -71,6 +84,14 @@ bool parseWhen(const std::string& text, uint64_t now, uint32_t* stamp) {
     return true;
 }
 
+// Why `stamp` cannot be written, or "": the reader takes stamp 0 as the present, so a user given
+// it would be kept, not expired.
+std::string stampFault(const std::string& when, uint32_t stamp) {
+    if (stamp != 0) return "";
+    return "WHEN " + when + ": its stamp, cut to 32 bits as the file keeps it, is 0, which the plug-in's reader takes "
+           "as the present: the user would be kept five more days; drop KEY removes a user";
+}
+
 // What is wrong with the words of one action that no table is needed to tell, or "".
 std::string checkWords(const EditAction& action) {
     const std::vector<std::string>& w = action.words;
@@ -84,6 +105,7 @@ std::string checkWords(const EditAction& action) {
         uint32_t stamp = 0;
         if (!parseWhen(w[2], 0, &stamp))
             return "WHEN " + w[2] + ": expected now, a date such as 2026-01-01 or \"2026-01-01 12:00:00\" (UTC), or seconds";
+        if (w[2] != "now") return stampFault(w[2], stamp);
     }
     return "";
 }
@@ -164,7 +186,7 @@ bool Editor::forKeys(const std::string& text, std::vector<StatRecord*>* records,
 }
 
 bool Editor::findVariable(const std::string& name, const char* role, uint32_t* index, std::string* error) const {
-    *index = store::variableIndex(name.c_str());
+    *index = store::variableIndex(keptName(name).c_str());
     if (*index != 0) return true;
     std::string list;
     for (uint32_t v = 0; v < nbrVar; ++v) list += (list.empty() ? "" : ", ") + std::string(isVar[v].name);
@@ -179,7 +201,7 @@ bool Editor::set(const std::vector<std::string>& w, std::string* error) {
     if (!findKey(w[1], &record, error) || !findVariable(w[2], "VAR", &index, error)) return false;
     parseValue(w[3], &value);
     int16_t& slot = record->values[index - 1];
-    change(*record, w[2] + " " + std::to_string(slot) + " -> " + std::to_string(value) + (slot == value ? " (unchanged)" : ""));
+    change(*record, std::string(isVar[index - 1].name) + " " + std::to_string(slot) + " -> " + std::to_string(value) + (slot == value ? " (unchanged)" : ""));
     slot = value;
     return true;
 }
@@ -214,6 +236,7 @@ bool Editor::drop(const std::vector<std::string>& w, std::string* error) {
 bool Editor::renameVariable(const std::vector<std::string>& w, std::string* error) {
     uint32_t index, existing = store::variableIndex(w[2].c_str());
     if (!findVariable(w[1], "OLD", &index, error)) return false;
+    std::string old = isVar[index - 1].name;
     if (existing != 0) {
         *error = "NEW " + w[2] + ": is a variable already; drop-var it first if its values may go";
         return false;
@@ -221,10 +244,10 @@ bool Editor::renameVariable(const std::vector<std::string>& w, std::string* erro
     StatVariable& entry = isVar[index - 1];
     memset(entry.name, 0, sizeof entry.name);
     memcpy(entry.name, w[2].data(), w[2].size());
-    renamedFrom_.push_back(w[1]);
+    renamedFrom_.push_back(old);
     renamedTo_.push_back(w[2]);
     variablesChanged_ = true;
-    fprintf(out_, "     variable %u, %s, is now %s in every user's section\n", index, w[1].c_str(), w[2].c_str());
+    fprintf(out_, "     variable %u, %s, is now %s in every user's section\n", index, old.c_str(), w[2].c_str());
     return true;
 }
 
@@ -232,6 +255,7 @@ bool Editor::dropVariable(const std::vector<std::string>& w, std::string* error)
     uint32_t index;
     if (!findVariable(w[1], "VAR", &index, error)) return false;
     uint32_t slot = index - 1, holding = 0;
+    std::string name = isVar[slot].name;
     for (uint32_t r = 0; r < nbrRec; ++r) {
         int16_t* values = isRec[r].values;
         if (values[slot] != 0) ++holding;
@@ -239,10 +263,10 @@ bool Editor::dropVariable(const std::vector<std::string>& w, std::string* error)
     }
     memmove(isVar + slot, isVar + slot + 1, (nbrVar - slot - 1) * sizeof(StatVariable));
     --nbrVar;
-    dropped_.push_back(w[1]);
+    dropped_.push_back(name);
     variablesChanged_ = true;
     fprintf(out_, "     variable %s dropped from every user's section (%u user%s held a value other than 0)\n",
-            w[1].c_str(), holding, holding == 1 ? "" : "s");
+            name.c_str(), holding, holding == 1 ? "" : "s");
     return true;
 }
 
@@ -251,6 +275,8 @@ bool Editor::stamp(const std::vector<std::string>& w, std::string* error) {
     uint32_t when = 0;
     if (!forKeys(w[1], &records, error)) return false;
     parseWhen(w[2], request_.now, &when);
+    *error = stampFault(w[2], when);
+    if (!error->empty()) return false;
     for (StatRecord* record : records) {
         change(*record, "last change " + formatDate(record->stamp) + " -> " + formatDate(when) + " UTC" +
                             (record->stamp == when ? " (unchanged)" : ""));
@@ -262,7 +288,7 @@ bool Editor::stamp(const std::vector<std::string>& w, std::string* error) {
 
 bool Editor::apply(const EditAction& action, std::string* error) {
     const std::vector<std::string>& w = action.words;
-    fprintf(out_, "  %zu  %s\n", action.number, actionText(action).c_str());
+    fprintf(out_, "  %zu  %s\n", action.number, keptActionText(action).c_str());
     bool ok = w[0] == "set"          ? set(w, error)
               : w[0] == "reset"      ? reset(w, error)
               : w[0] == "drop"       ? drop(w, error)
@@ -276,7 +302,7 @@ bool Editor::apply(const EditAction& action, std::string* error) {
 std::vector<std::string> Editor::arguments() const {
     std::vector<std::string> arguments;
     for (const std::string& given : request_.variables) {
-        std::string name = given;
+        std::string name = keptName(given);
         for (size_t i = 0; i < renamedFrom_.size(); ++i)
             if (name == renamedFrom_[i]) name = renamedTo_[i];
         if (std::find(dropped_.begin(), dropped_.end(), name) == dropped_.end()) arguments.push_back(name);
@@ -290,9 +316,9 @@ std::string joined(const std::vector<std::string>& words, const char* separator 
     return text;
 }
 
-// Refuses, with the message and status for it, unless the folder of `file` can be locked (or
-// --force says to go on where the lock cannot be asked for).
-int lockFolder(const EditRequest& request, EditLock* lock, FILE* out, std::string* error) {
+// Refuses, with the message and status for it, unless the folder of `file` and the file it leads
+// to can be locked (or --force says to go on where a lock cannot be asked for).
+int lockFile(const EditRequest& request, EditLock* lock, FILE* out, std::string* error) {
     std::string why;
     LockResult result = lock->lock(request.file, &why);
     if (result == LockResult::kLocked) return kEditDone;
@@ -306,21 +332,27 @@ int lockFolder(const EditRequest& request, EditLock* lock, FILE* out, std::strin
     return kEditNotDone;
 }
 
-// Keeps `original`, the file's content as it was read, at `path`, replacing an older copy
-// atomically, with permission bits `mode`. 0, or the errno of the failure.
-int keepBeforeEdit(const std::string& path, const std::string& original, mode_t mode) {
+// Gives the new file `fd` the owner, group and permission bits of `source` where it can; where
+// owner and group cannot be given, the permission bits without set-user-ID and set-group-ID. The
+// sticky bit never. 0, or the errno of the failure.
+int takeSourceMode(int fd, const struct stat& source) {
+    bool sameOwner = fchown(fd, source.st_uid, source.st_gid) == 0;
+    mode_t mode = source.st_mode & (sameOwner ? (S_ISUID | S_ISGID | 0777) : 0777);
+    return fchmod(fd, mode) == 0 ? 0 : errno;
+}
+
+// Keeps `original`, the content of the file `source` describes as it was read, at `path`,
+// replacing an older copy atomically. The copy is made as a new file (store::createExclusive),
+// never through a link at its temporary name, and gets the source's mode as takeSourceMode
+// says. 0, or the errno of the failure.
+int keepBeforeEdit(const std::string& path, const std::string& original, const struct stat& source) {
     std::string temp = path + ".tmp";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) return errno;
-    size_t done = 0;
-    int error = fchmod(fd, mode) == 0 ? 0 : errno;
-    while (error == 0 && done < original.size()) {
-        ssize_t n = write(fd, original.data() + done, original.size() - done);
-        if (n < 0 && errno != EINTR) error = errno;
-        if (n > 0) done += static_cast<size_t>(n);
-    }
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
+    store::Fd fd(store::createExclusive(temp.c_str(), 0600));
+    if (!fd.ok()) return errno;
+    int error = takeSourceMode(fd.get(), source);
+    if (error == 0 && !store::writeAll(fd.get(), original.data(), original.size())) error = errno;
+    if (error == 0 && fsync(fd.get()) != 0) error = errno;
+    if (!fd.close() && error == 0) error = errno;
     if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) unlink(temp.c_str());
     return error;
@@ -355,7 +387,7 @@ std::string shellWord(const std::string& text) {
 // Keeps the file as it was beside it, the older copies one place older, then writes the new
 // content over it with the plug-in's own save (store/file_replace.h: by rename where that keeps
 // the file what it is, else in place): the tool's tables, or `restored` for an undo.
-EditResult writeEditedFile(const EditRequest& request, const std::string& original, mode_t mode,
+EditResult writeEditedFile(const EditRequest& request, const std::string& original, const struct stat& source,
                            const std::string* restored, FILE* out, std::string* error) {
     std::string backup = keptCopyPath(request.file, 0);
     int failed = ageKeptCopies(request.file);
@@ -363,7 +395,7 @@ EditResult writeEditedFile(const EditRequest& request, const std::string& origin
         *error = backup + ": cannot move the kept copies one place older: " + strerror(failed) + "; nothing was changed";
         return {kEditNotDone, ""};
     }
-    failed = keepBeforeEdit(backup, original, mode);
+    failed = keepBeforeEdit(backup, original, source);
     if (failed != 0) {
         *error = backup + ": cannot keep the file as it was there: " + strerror(failed) + "; nothing was changed";
         return {kEditNotDone, ""};
@@ -385,6 +417,17 @@ EditResult writeEditedFile(const EditRequest& request, const std::string& origin
                 nbrRec == 1 ? "" : "s", backup.c_str());
     fprintf(out, "undo with: %s undo %s\n", request.program.c_str(), shellWord(request.file).c_str());
     return {kEditDone, request.file + " was written; the file as it was is kept as " + backup};
+}
+
+// Run as root, becomes the owner of the folder `file` is named in where another user owns it,
+// else of the folder of the file `file` leads to (tools/common/folder_owner.h). False with a message.
+bool becomeFolderOwner(const std::string& file, std::string* error) {
+    if (!takeFolderOwner(folderOf(file), error)) return false;
+    char* real = realpath(file.c_str(), nullptr);
+    if (real == nullptr) return true;  // nothing there to write: the edit refuses it
+    std::string target = real;
+    free(real);
+    return takeFolderOwner(folderOf(target), error);
 }
 
 // Applies every action to the tool's tables, holding the file as loaded, and returns in
@@ -414,8 +457,9 @@ bool applyActions(const EditRequest& request, std::string* report, std::string* 
 }
 
 // Puts kept copy request.undoCopy back in the file's place, by edit's own write. `current` is the
-// file's content, `mode` its permission bits.
-EditResult undo(const EditRequest& request, const std::string& current, mode_t mode, FILE* out, std::string* error) {
+// file's content, `source` its status.
+EditResult undo(const EditRequest& request, const std::string& current, const struct stat& source, FILE* out,
+               std::string* error) {
     std::string copy = keptCopyPath(request.file, request.undoCopy);
     std::string restored;
     struct stat entry;
@@ -432,7 +476,7 @@ EditResult undo(const EditRequest& request, const std::string& current, mode_t m
         return {kEditDone, ""};
     }
     if (outputError(out) != 0) return {kEditOutputFailed, ""};  // no file changed unreported
-    return writeEditedFile(request, current, mode, &restored, out, error);
+    return writeEditedFile(request, current, source, &restored, out, error);
 }
 
 }  // namespace
@@ -482,22 +526,23 @@ bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAct
 }
 
 EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
+    if (!becomeFolderOwner(request.file, error)) return {kEditNotDone, ""};
     struct stat found;
     if (stat(request.file.c_str(), &found) != 0) {  // a missing file is bad input, not a lock to refuse
         *error = request.file + ": cannot read the file: " + strerror(errno);
         return {kEditBadInput, ""};
     }
     EditLock lock;
-    int locked = lockFolder(request, &lock, out, error);
+    int locked = lockFile(request, &lock, out, error);
     if (locked != kEditDone) return {locked, ""};
     std::string content;
     if (!readFile(request.file, &content, error)) return {kEditBadInput, ""};
-    if (request.undoCopy >= 0) return undo(request, content, found.st_mode & 07777, out, error);
+    if (request.undoCopy >= 0) return undo(request, content, found, out, error);
 
     OwnStore own(request.now);
     own.addArguments(request.variables);
     for (const std::string& name : request.variables)
-        if (store::variableIndex(name.substr(0, kVariableNameMax).c_str()) == 0) {
+        if (store::variableIndex(keptName(name).c_str()) == 0) {
             *error = "--vars " + name + ": the plug-in refuses this name (it holds '=', '[', ']', a line feed or a "
                      "carriage return, which the data file cannot carry)";
             return {kEditBadInput, ""};
@@ -513,6 +558,11 @@ EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
             unknown.push_back(shown + " on line " + std::to_string(line));
     };
     if (!own.load(content, listener, error)) return {kEditBadInput, ""};
+    if (own.loaded() != store::LoadResult::kRead) {
+        *error = request.file + ": the plug-in's reader could not hold it whole (no memory for every user, or "
+                 "its copy could not be read to the end); writing it would lose users, so nothing was changed";
+        return {kEditNotDone, ""};
+    }
     if (!unknown.empty()) {
         *error = "--vars: " + request.file + " holds values of variables not named (" + joined(unknown, ", ") +
                  "): the edit would lose them; name every variable of the server's arguments (to drop one on "
@@ -527,7 +577,7 @@ EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
         return {kEditDone, ""};
     }
     if (outputError(out) != 0) return {kEditOutputFailed, ""};  // no file changed unreported
-    return writeEditedFile(request, content, found.st_mode & 07777, nullptr, out, error);
+    return writeEditedFile(request, content, found, nullptr, out, error);
 }
 
 }  // namespace simtool

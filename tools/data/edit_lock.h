@@ -1,6 +1,8 @@
-// The tool's side of the data folder's lock: before a file is changed, the exclusive lock on the
-// folder holding it is asked for without waiting. A running host's plug-in holds the shared lock
-// from start-up to shutdown, so the exclusive one is refused while any host runs there.
+// The tool's side of the data folder's and data file's locks (store/folder_lock.h): before a
+// file is changed, the exclusive locks on the folder holding it and on the file it leads to are
+// asked for without waiting. A running host's plug-in holds both shared from start-up to
+// shutdown, and passes the file's lock on to each new file it saves, so one of them is refused
+// while any host will write the file, whatever name the tool is given for it.
 #pragma once
 
 #include <string>
@@ -9,8 +11,8 @@ namespace simtool {
 
 enum class LockResult {
     kLocked,       // held until the EditLock goes
-    kHostRunning,  // a host holds the folder
-    kNotLockable,  // the lock cannot be asked for at all (some network file systems)
+    kHostRunning,  // a host holds the folder or the file, or was saving the file meanwhile
+    kNotLockable,  // a lock cannot be asked for at all (some network file systems)
 };
 
 class EditLock {
@@ -20,12 +22,16 @@ class EditLock {
     EditLock(const EditLock&) = delete;
     EditLock& operator=(const EditLock&) = delete;
 
-    // Asks for the exclusive lock on the folder that holds `file`. Anything but kLocked comes
-    // with a message saying why.
+    // Asks for the exclusive lock on the folder that holds `file`, then on the file `file` leads
+    // to through its links, and checks that `file` still leads to the file locked. Anything but
+    // kLocked comes with a message saying why, and holds nothing.
     LockResult lock(const std::string& file, std::string* why);
 
   private:
-    int fd_ = -1;
+    void release();
+
+    int folderFd_ = -1;
+    int fileFd_ = -1;
 };
 
 }  // namespace simtool

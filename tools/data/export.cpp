@@ -24,14 +24,52 @@ std::string formatCsv(const LoadedFile& loaded) {
     return text;
 }
 
-// Bytes that are not UTF-8 become U+FFFD. Two variables with the same name (a long name given
+// The length of the well-formed UTF-8 sequence at the start of `text` (`size` bytes), or 0 where
+// it starts with a byte that begins none: overlong forms, surrogates and code points above
+// U+10FFFF are not well formed.
+size_t utf8Length(const unsigned char* text, size_t size) {
+    unsigned char lead = text[0];
+    if (lead < 0x80) return 1;
+    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || length > size) return 0;
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;  // the second byte's range
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (text[1] < low || text[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (text[i] < 0x80 || text[i] > 0xBF) return 0;
+    return length;
+}
+
+// A variable's name as a JSON member name: each byte that is not part of well-formed UTF-8
+// becomes "[HH]", its value in two upper-case hexadecimal digits. A variable name never holds
+// '[', so names that differ stay apart and a well-formed name is written as it is.
+std::string jsonName(const std::string& name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name.data());
+    std::string text;
+    for (size_t i = 0; i < name.size();) {
+        size_t length = utf8Length(bytes + i, name.size() - i);
+        if (length == 0) {
+            text += {'[', kHex[bytes[i] >> 4], kHex[bytes[i] & 0xF], ']'};
+            ++i;
+        } else {
+            text.append(name, i, length);
+            i += length;
+        }
+    }
+    return text;
+}
+
+// Member names as jsonName writes them. Two variables with the same name (a long name given
 // twice, cut to the same text) show the first one's value, which is the one the file's lines set.
 std::string formatJson(const LoadedFile& loaded) {
     nlohmann::ordered_json users = nlohmann::ordered_json::array();
     for (const LoadedRecord& record : loaded.records) {
         nlohmann::ordered_json values = nlohmann::ordered_json::object();
-        for (size_t v = 0; v < loaded.variables.size(); ++v)
-            if (!values.contains(loaded.variables[v])) values[loaded.variables[v]] = record.values[v];
+        for (size_t v = 0; v < loaded.variables.size(); ++v) {
+            std::string name = jsonName(loaded.variables[v]);
+            if (!values.contains(name)) values[name] = record.values[v];
+        }
         users.push_back({{"key", record.key}, {"key_name", keyName(record.key)}, {"stamp", record.stamp},
                          {"stamp_utc", formatIsoDate(record.stamp)}, {"values", std::move(values)}});
     }

@@ -237,8 +237,8 @@ CommandOutcome runCommandLine(int argc, char** argv, FILE* out) {
         "order, the variables in its order too. FILE is only read.\n"
         "  csv:  RFC 4180 with CRLF line ends; a header row key,key_name,stamp,stamp_utc,VARIABLE...\n"
         "  json: an array of {\"key\": 1001, \"key_name\": \"EIB\", \"stamp\": 1767225600, \"stamp_utc\":\n"
-        "        \"2026-01-01T00:00:00Z\", \"values\": {\"score\": 12, ...}}; bytes of a name that are\n"
-        "        not UTF-8 become U+FFFD\n"
+        "        \"2026-01-01T00:00:00Z\", \"values\": {\"score\": 12, ...}}; each byte of a name that is\n"
+        "        not part of well-formed UTF-8 is written as [HH], its value in hexadecimal\n"
         "The operators' guide describes both column by column (\"Export formats\").\n"
         "\n"
         "Examples:\n"
@@ -254,8 +254,11 @@ CommandOutcome runCommandLine(int argc, char** argv, FILE* out) {
         "\n"
         "Reads FILE with the plug-in's own code (nothing expires), applies the actions after -- in\n"
         "order, prints what changed, keeps the file as it was as FILE.before-edit and writes it as the\n"
-        "plug-in would. Refused (exit 1) while a host runs on the folder; bad input (an unknown key or\n"
-        "variable, a value outside -32768..32767) changes nothing (exit 2).\n"
+        "plug-in would. Refused (exit 1) while a running host will write the file, and where the\n"
+        "plug-in's reader cannot hold the file whole; bad input (an unknown key or variable, a value\n"
+        "outside -32768..32767, a stamp of 0) changes nothing (exit 2). Run as root on a folder\n"
+        "another user owns, it first becomes that user. Older copies are kept as\n"
+        "FILE.before-edit.1 to .9, and the command that undoes the edit is printed (see undo --help).\n"
         "\n"
         "Actions (KEY: a user key in decimal or a key name such as EIB):\n"
         "  set KEY VAR VALUE        sets one value\n"
@@ -274,7 +277,7 @@ CommandOutcome runCommandLine(int argc, char** argv, FILE* out) {
         "      after more than five days down, on a copy of morvelt.ini.bak put back in its place\n");
     addDataFileOptions(editCommand, options, "the time that now stands for (default: the clock)");
     editCommand->add_flag("--dry-run", options.dryRun, "print what would change; write nothing");
-    editCommand->add_flag("--force", options.force, "edit even where the folder's lock cannot be asked for");
+    editCommand->add_flag("--force", options.force, "edit even where the folder's or the file's lock cannot be asked for");
 
     CLI::App* undoCommand = addCommand(app, "undo", "puts back the file as it was before an edit",
         "In full: ./morvelt undo FILE [--copy N] [--dry-run] [--force]\n"
@@ -292,7 +295,7 @@ CommandOutcome runCommandLine(int argc, char** argv, FILE* out) {
         ->type_name("N")
         ->check(CLI::Range(0, kKeptCopies - 1));
     undoCommand->add_flag("--dry-run", options.dryRun, "print what would be put back; write nothing");
-    undoCommand->add_flag("--force", options.force, "undo even where the folder's lock cannot be asked for");
+    undoCommand->add_flag("--force", options.force, "undo even where the folder's or the file's lock cannot be asked for");
 
     // The words after "--" are edit's actions: a value such as -5 must not read as an option.
     int given = argc;

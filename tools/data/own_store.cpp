@@ -33,9 +33,7 @@ OwnStore::OwnStore(uint64_t now) {
 OwnStore::~OwnStore() {
     store::toolClock = nullptr;
     store::disposeRecords();
-    DisposePtr(isVar);
-    isVar = nullptr;
-    nbrVar = 0;
+    store::disposeVariables();
 }
 
 void OwnStore::addVariables(const std::vector<std::string>& names) {
@@ -50,7 +48,7 @@ bool OwnStore::load(const std::string& content, const LineListener& listener, st
     RunFolder folder;
     if (!folder.enter("", error) || !writeNewFile(store::kDataPath, content, error)) return false;
     store::listener = &listener;
-    store::loadStats();
+    loaded_ = store::loadStats();
     store::listener = nullptr;
     store::resetSaveState();
     return true;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "store/data_file.h"
 #include "store/load_notes.h"
 
 namespace simtool {
@@ -37,10 +38,13 @@ class OwnStore {
     // (when given) what the reader makes of each line. False with a message when no folder can
     // be made.
     bool load(const std::string& content, const LineListener& listener, std::string* error);
+    // What the last load made of the file: kRead only where the tables hold all of it.
+    store::LoadResult loaded() const { return loaded_; }
 
   private:
     static uint32_t clock();
     static uint32_t now_;  // what clock() returns while an OwnStore lives
+    store::LoadResult loaded_ = store::LoadResult::kMissing;
 };
 
 }  // namespace simtool
