@@ -45,10 +45,10 @@ const char kMainFooter[] =
     "standard output could not be written (a full disk, say): the transcript is cut short.\n"
     "\n"
     "Examples:\n"
-    "  morvelt-sim example\n"
-    "  morvelt-sim run my-room.script\n"
-    "  morvelt-sim --dir try run my-room.script      keeps try/psdata/morvelt.ini to look at\n"
-    "  morvelt-sim run --help                        a command's options and examples\n"
+    "  ./morvelt-sim example\n"
+    "  ./morvelt-sim run my-room.script\n"
+    "  ./morvelt-sim --dir try run my-room.script    keeps try/psdata/morvelt.ini to look at\n"
+    "  ./morvelt-sim run --help                      a command's options and examples\n"
     "\n"
     "A session script, my-room.script:\n"
     "  variables score\n"
@@ -210,16 +210,16 @@ int runCommand(int argc, char** argv, FILE* out) {
         "A value set on a SetStats- spot goes through the data file and a restart to a GetStats- spot.\n"
         "\n"
         "Examples:\n"
-        "  morvelt-sim example\n"
-        "  morvelt-sim --dir story example      keeps story/psdata/morvelt.ini to look at\n");
+        "  ./morvelt-sim example\n"
+        "  ./morvelt-sim --dir story example    keeps story/psdata/morvelt.ini to look at\n");
     CLI::App* run = addCommand(app, "run", "replays a session script, checking its expectations",
         "Prints what each event of SCRIPT changed and whether each expectation held (the script format\n"
         "is in morvelt-sim --help). --dir FOLDER runs in FOLDER (made if missing, kept afterwards; it\n"
         "must hold no psdata/morvelt.ini) instead of a temporary folder removed at the end.\n"
         "\n"
         "Examples:\n"
-        "  morvelt-sim run my-room.script\n"
-        "  morvelt-sim --dir try run my-room.script      keeps try/psdata/morvelt.ini to look at\n");
+        "  ./morvelt-sim run my-room.script\n"
+        "  ./morvelt-sim --dir try run my-room.script    keeps try/psdata/morvelt.ini to look at\n");
     run->add_option("SCRIPT", options.file, "the session script")->required();
 
     try {
