@@ -84,7 +84,8 @@ got=$("${bare[@]}" ./morvelt --version 2>&1)
 printf '[EIB:1767225600]\nscore=12\n' >"$work/morvelt.ini"
 got=$("${bare[@]}" ./morvelt export "$work/morvelt.ini" --vars score 2>&1 | tr -d '\r')
 want=$(printf 'key,key_name,stamp,stamp_utc,score\n1001,EIB,1767225600,2026-01-01T00:00:00Z,12')
-[ "$got" = "$want" ] || complain "morvelt export, with no C library, wrote '$got'""
+[ "$got" = "$want" ] || complain "morvelt export, with no C library, wrote '$got'"
+
 # The example, from inside the folder with and without --plugin, and from elsewhere: the tool
 # finds the plug-in beside itself, not in the current folder.
 example() {
