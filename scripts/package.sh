@@ -33,5 +33,5 @@ archive=$(ls build/package/morvelt-*-linux-i386.tar.gz)
 mkdir -p dist
 cp "$archive" dist/
 (cd dist && sha256sum -- "$(basename "$archive")" >"$(basename "$archive").sha256")
-echo "dist/$(basename "$archive")"
 echo "dist/$(basename "$archive").sha256"
+echo "dist/$(basename "$archive")"  # last: scripts/check_reproducible.sh reads it
