@@ -3,16 +3,20 @@
 // Start-up announces the plug-in in the host's log, builds the variable table from the
 // arguments (last argument first, so the last one gets index 1), reads the data file and asks
 // for the first timer event at once. Each timer event drops stale records, rewrites the data
-// file (unless it holds the tables' text already) and asks for the next event. Shutdown does that work once more and gives back all memory;
-// a timer event or a second shutdown that arrives after it does nothing.
+// file (unless it holds the tables' text already) and asks for the next event. Shutdown does
+// that work once more and gives back all memory; a timer event or a second shutdown that
+// arrives after it does nothing. A start-up while running first ends the running life as
+// shutdown does; the earlier timer chain may go on, each event an ordinary one.
 // From start-up to shutdown the plug-in holds a shared lock on the data folder, the sign to
 // tools that a host is running.
 #include <stdint.h>
 
 #include "host/api.h"
 #include "host/export.h"
+#include "plugin/running.h"
 #include "store/data_file.h"
 #include "store/folder_lock.h"
+#include "store/key_index.h"
 #include "store/records.h"
 #include "store/variables.h"
 
@@ -28,8 +32,9 @@ constexpr int kVersionBuild = MORVELT_VERSION_BUILD;
 constexpr int32_t kFirstTimerDelay = 0;
 constexpr int32_t kTimerDelay = 300;
 
-// Between start-up and shutdown. A timer event outside that time finds nothing to save.
-bool running = false;
+// Between start-up and shutdown. A timer event outside that time finds nothing to save, and a
+// message passes untouched.
+bool isRunning = false;
 
 // Adds the variables named by arguments count-1 down to 1. Null lists and arguments add nothing.
 void registerArguments(int32_t count, char** arguments) {
@@ -43,31 +48,61 @@ void expireAndSave() {
     store::saveStats();
 }
 
-}  // namespace
-
-PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
-    FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
-    registerArguments(count, arguments);
-    store::holdDataFolder();
-    store::loadStats();
-    running = true;
-    scheduleTimerEvent(handle, 0, kFirstTimerDelay);
-    return handle;
+// Ends the running life: drops stale records, saves, gives back all memory and lets the data
+// folder go. The plug-in is then not running.
+void endLife() {
+    expireAndSave();
+    store::disposeRecords();
+    store::forgetClock();
+    store::disposeVariables();
+    store::resetSaveState();
+    store::releaseDataFolder();
+    isRunning = false;
 }
 
-PLUGIN_EXPORT int32_t handleTimerEvent(void* /*first*/, void* handle, void* /*third*/) {
-    if (!running) return 0;  // no tables to save over the file, and no next event
+// Starts a life: see initializeServerPlugin.
+void startLife(void* handle, int32_t count, char** arguments) {
+    if (isRunning) endLife();  // started again without a shutdown: that life ends as at shutdown
+    FormattedLogMessage(0, kLogSource, kLogFormat, kVersionMajor, kVersionMinor, kVersionBuild);
+    registerArguments(count, arguments);
+    store::reportCutNames(count, arguments);
+    store::holdDataFolder();
+    store::loadStats();
+    isRunning = true;
+    scheduleTimerEvent(handle, 0, kFirstTimerDelay);
+}
+
+// Handles a timer event: see handleTimerEvent.
+int32_t timerEvent(void* handle) {
+    if (!isRunning) return 0;  // no tables to save over the file, and no next event
     expireAndSave();
     return scheduleTimerEvent(handle, 0, kTimerDelay);
 }
 
+}  // namespace
+
+bool plugin::running() { return isRunning; }
+
+void plugin::checkTables() {
+#ifdef MORVELT_INDEX_CHECKS
+    store::checkTables(isRunning);
+#endif
+}
+
+PLUGIN_EXPORT void* initializeServerPlugin(void* handle, int32_t count, char** arguments) {
+    startLife(handle, count, arguments);
+    plugin::checkTables();
+    return handle;
+}
+
+PLUGIN_EXPORT int32_t handleTimerEvent(void* /*first*/, void* handle, void* /*third*/) {
+    int32_t result = timerEvent(handle);
+    plugin::checkTables();
+    return result;
+}
+
 PLUGIN_EXPORT void* shutdownServerPlugin(void* /*unused*/) {
-    if (!running) return nullptr;  // shut down already: the empty tables must not be saved
-    expireAndSave();
-    store::disposeRecords();
-    store::disposeVariables();
-    store::resetSaveState();
-    store::releaseDataFolder();
-    running = false;
+    if (isRunning) endLife();  // else shut down already: the empty tables must not be saved
+    plugin::checkTables();
     return nullptr;
 }

@@ -10,6 +10,7 @@
 #include "host/api.h"
 #include "host/export.h"
 #include "host/records.h"
+#include "plugin/running.h"
 #include "store/records.h"
 #include "store/variables.h"
 
@@ -109,11 +110,13 @@ void* captureSpotState(void* context, void* message, uint32_t key) {
 
 }  // namespace plugin
 
-// A message with no context passes with nothing written, and so do a room entry or spot change
+// A message while the plug-in is not running (before its first start-up, after a shutdown) passes
+// with no host call and nothing made or written: there are no variables to size a record by. A
+// message with no context passes with nothing written, and so do a room entry or spot change
 // whose context names no sender. A logon reads no sender: its key comes from its body, its room
 // from the context, and a host may send it before the user's record is filled in.
-PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message) {
-    if (context == nullptr || message == nullptr) return message;
+static void* handleStatsMessage(void* context, void* message) {
+    if (!plugin::running() || context == nullptr || message == nullptr) return message;
     const void* user = host::readAddress(context, host::kContextUser);
     switch (host::readU32(message, host::kMessageEvent)) {
         case host::kEventLogon:
@@ -130,4 +133,11 @@ PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message
         default:
             return message;
     }
+}
+
+// The host's entry point: handleStatsMessage, then the test build's check of the tables.
+PLUGIN_EXPORT void* handleMessage(void* context, void* /*second*/, void* message) {
+    void* result = handleStatsMessage(context, message);
+    plugin::checkTables();
+    return result;
 }

@@ -49,23 +49,72 @@ extern "C" long hostsimTime() {
     return host == nullptr ? static_cast<long>(hostsim::Host::kDefaultClock) : host->libraryTime();
 }
 
-// The kernel's clock call with 64-bit seconds on this architecture.
+// The kernel's clock calls on this architecture: the one with 64-bit seconds and, on a 32-bit
+// system, the older one with 32-bit seconds; and the time call, where there is one.
 #if defined(SYS_clock_gettime64)
 constexpr long kClockCall64 = SYS_clock_gettime64;
+constexpr long kClockCall32 = SYS_clock_gettime;
 #else
 constexpr long kClockCall64 = SYS_clock_gettime;
+constexpr long kClockCall32 = -1;
+#endif
+#if defined(SYS_time)
+constexpr long kTimeCall = SYS_time;
+#else
+constexpr long kTimeCall = -1;
 #endif
 
-// Answers the interposed syscall() for the kernel's 64-bit real-time clock from the Host's clock;
-// false for every other call, which then goes to the kernel.
-extern "C" bool hostsimSystemCall(long number, long first, long second, long* result) {
+// A raw kernel result as the C library's syscall() hands it on: -4095 to -1 become -1 with
+// errno set to the error.
+static long asSyscallResult(long raw) {
+    if (raw >= -4095 && raw < 0) {
+        errno = static_cast<int>(-raw);
+        return -1;
+    }
+    return raw;
+}
+
+// Writes a kernel timespec of `seconds` at `address`, its fields as wide as `Field`.
+template <typename Field>
+static void writeTimespec(long address, int64_t seconds) {
+    Field timespec[2] = {static_cast<Field>(seconds), 0};
+    memcpy(reinterpret_cast<void*>(address), timespec, sizeof timespec);
+}
+
+// Answers the interposed syscall() for the kernel's real-time clocks and its time call from the
+// Host's clock, as the Host's KernelClock says, and fails getrandom where the Host has no random
+// sources; false for every other call, which then goes to the kernel.
+extern "C" bool hostsimSystemCall(long number, long first, long second, long third, long* result) {
     hostsim::Host* host = hostsim::Host::current();
-    if (host == nullptr || number != kClockCall64 || first != CLOCK_REALTIME) return false;
-    int64_t seconds = host->kernelTime();
-    int64_t kernelTimespec[2] = {seconds, 0};
-    memcpy(reinterpret_cast<void*>(second), kernelTimespec, sizeof kernelTimespec);
-    *result = 0;
+    if (host == nullptr) return false;
+    if (number == SYS_getrandom) {
+        host->noteGetrandom(third);
+        if (host->randomSources()) return false;
+        *result = asSyscallResult(-ENOSYS);
+        return true;
+    }
+    bool clockCall = (number == kClockCall64 || number == kClockCall32) && first == CLOCK_REALTIME;
+    if (!clockCall && number != kTimeCall) return false;
+    int64_t seconds;
+    long raw = host->kernelClockCall(number == kClockCall64 ? hostsim::KernelCall::Clock64
+                                     : number == kClockCall32 ? hostsim::KernelCall::Clock32
+                                                              : hostsim::KernelCall::Time,
+                                     &seconds);
+    if (raw == 0 && number == kClockCall64) writeTimespec<int64_t>(second, seconds);
+    if (raw == 0 && number == kClockCall32) writeTimespec<int32_t>(second, seconds);
+    if (number == kTimeCall && raw == 0) {
+        raw = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(seconds)));  // a 32-bit long
+        if (first != 0) memcpy(reinterpret_cast<void*>(first), &raw, sizeof raw);
+    }
+    *result = asSyscallResult(raw);
     return true;
+}
+
+// Whether the interposed open() must fail for `path`: /dev/urandom while the Host has no random
+// sources.
+extern "C" bool hostsimOpenShouldFail(const char* path) {
+    hostsim::Host* host = hostsim::Host::current();
+    return host != nullptr && !host->randomSources() && strcmp(path, "/dev/urandom") == 0;
 }
 
 extern "C" bool hostsimReallocShouldFail() {
@@ -187,9 +236,14 @@ long Host::libraryTime() {
     return static_cast<int32_t>(static_cast<uint32_t>(now_));
 }
 
-int64_t Host::kernelTime() {
-    ++clockCalls_.kernel;
-    return static_cast<int64_t>(now_);
+long Host::kernelClockCall(KernelCall call, int64_t* seconds) {
+    if (call == KernelCall::Clock64) ++clockCalls_.kernel;
+    else ++clockCalls_.kernel32;
+    *seconds = static_cast<int64_t>(now_);
+    if (call == KernelCall::Clock64 && kernelClock_ != KernelClock::Linux5_1) return -ENOSYS;
+    if (kernelClock_ == KernelClock::None) return -ENOSYS;
+    if (call != KernelCall::Clock64) *seconds = static_cast<int32_t>(static_cast<uint32_t>(now_));
+    return 0;
 }
 
 // ---- Rooms and users ----------------------------------------------------------------------

@@ -1,8 +1,8 @@
 // The host simulator: plays the chat server for the plug-in. It loads the plug-in as the host
 // does, lays out users, rooms with their spots, contexts and messages at the host's offsets in
 // memory below 4 GiB, exports the host's functions (sim/host_functions.cpp), runs a simulated
-// clock that the plug-in reads through the C library's time or the kernel's 64-bit clock (as an
-// old or a new C library gives them after 2038), fires the timer events the plug-in
+// clock that the plug-in reads through the C library's time or the kernel's clock calls (as an
+// old or a new C library, on an old or a new kernel, gives them after 2038), fires the timer events the plug-in
 // asks for, keeps the host's log, and counts the plug-in's host allocations.
 //
 // One Host exists at a time; the exported host functions act on it.
@@ -64,11 +64,27 @@ enum class ClockLibrary {
     Overflow,  // glibc 2.34 and later: -1 with errno EOVERFLOW
 };
 
+// Which of the kernel's clock calls answer.
+enum class KernelClock {
+    Linux5_1,  // Linux 5.1 and later: every call, clock_gettime64 included
+    Before5_1, // older: no clock_gettime64 (ENOSYS); the 32-bit clock_gettime and time answer
+               // with the seconds cut to 32 bits
+    None,      // no call answers (ENOSYS)
+};
+
+// The kernel's clock calls the simulator answers (syscall numbers differ by architecture).
+enum class KernelCall {
+    Clock64,  // clock_gettime64, or the 64-bit clock_gettime of a 64-bit system
+    Clock32,  // the 32-bit clock_gettime of a 32-bit system
+    Time,     // time
+};
+
 // The plug-in's clock reads, counted since the Host was made.
 struct ClockCalls {
     uint64_t time = 0;       // calls of the C library's time()
     uint64_t overflows = 0;  // of which failed with EOVERFLOW
     uint64_t kernel = 0;     // syscall() calls of the kernel's 64-bit real-time clock
+    uint64_t kernel32 = 0;   // syscall() calls of the kernel's 32-bit clock calls
 };
 
 struct TimerRequest {
@@ -125,9 +141,28 @@ class Host {
     void setClockLibrary(ClockLibrary library) { clockLibrary_ = library; }
     // What the C library's time() gives for the clock: its seconds, or -1 with errno set.
     long libraryTime();
-    // What the kernel's 64-bit real-time clock gives: the clock's seconds, all 64 bits.
-    int64_t kernelTime();
+    // Which kernel the process seems to run on; KernelClock::Linux5_1 at first.
+    KernelClock kernelClock() const { return kernelClock_; }
+    void setKernelClock(KernelClock kernel) { kernelClock_ = kernel; }
+    // What the kernel's clock call `call` gives: 0 with *seconds set to the clock (all 64 bits
+    // for the 64-bit call, else cut to 32 bits and sign-extended), or -ENOSYS where the kernel
+    // does not answer it.
+    long kernelClockCall(KernelCall call, int64_t* seconds);
     const ClockCalls& clockCalls() const { return clockCalls_; }
+
+    // ---- Random bytes --------------------------------------------------------------------
+    // Whether the kernel's getrandom and /dev/urandom answer (true at first). Without them,
+    // getrandom fails with ENOSYS and opening /dev/urandom with ENOENT, as in a chroot without
+    // /dev on a kernel before 3.17.
+    void setRandomSources(bool available) { randomSources_ = available; }
+    bool randomSources() const { return randomSources_; }
+    // The plug-in's getrandom calls, and the flags of the last.
+    uint64_t getrandomCalls() const { return getrandomCalls_; }
+    long lastGetrandomFlags() const { return lastGetrandomFlags_; }
+    void noteGetrandom(long flags) {
+        ++getrandomCalls_;
+        lastGetrandomFlags_ = flags;
+    }
     // Moves the clock forward, firing each timer event when the clock reaches it. One timer
     // unit is one second.
     void advance(uint64_t seconds);
@@ -135,6 +170,11 @@ class Host {
     int fireDueTimers();
     const std::vector<TimerRequest>& timerRequests() const { return timers_; }
     int32_t scheduleTimer(void* handle, int32_t zero, int32_t delay);
+
+    // ---- The host's functions -----------------------------------------------------------
+    // Calls the plug-in made of the host's exported functions since the Host was made.
+    uint64_t hostCalls() const { return hostCalls_; }
+    void countHostCall() { ++hostCalls_; }
 
     // ---- The log -------------------------------------------------------------------------
     const std::vector<std::string>& log() const { return log_; }
@@ -215,7 +255,12 @@ class Host {
     bool running_ = false;  // started and not yet shut down
     uint64_t now_ = kDefaultClock;
     ClockLibrary clockLibrary_ = ClockLibrary::Overflow;
+    KernelClock kernelClock_ = KernelClock::Linux5_1;
     ClockCalls clockCalls_;
+    uint64_t hostCalls_ = 0;
+    bool randomSources_ = true;
+    uint64_t getrandomCalls_ = 0;
+    long lastGetrandomFlags_ = 0;
     std::vector<TimerRequest> timers_;
     size_t firstUnfired_ = 0;  // every request before it has fired, so long runs stay fast
     std::vector<std::string> log_;

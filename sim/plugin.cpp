@@ -39,6 +39,7 @@ bool Plugin::load(const std::string& path, std::string* error) {
     resolve(library, "isRec", isRec_, missing);
     resolve(library, "nbrRec", nbrRec_, missing);
     indexCheck = reinterpret_cast<IndexCheckFn>(dlsym(library, "morveltIndexCheck"));
+    indexHash = reinterpret_cast<IndexHashFn>(dlsym(library, "morveltIndexHash"));
     if (!missing.empty()) {
         unload();
         if (error != nullptr) *error = "plug-in " + path + " lacks " + missing;
@@ -56,6 +57,7 @@ void Plugin::unload() {
     timer = nullptr;
     shutdown = nullptr;
     indexCheck = nullptr;
+    indexHash = nullptr;
     isVar_ = nullptr;
     nbrVar_ = nullptr;
     isRec_ = nullptr;

@@ -19,6 +19,7 @@ class Plugin {
     using TimerFn = int32_t (*)(void* first, void* handle, void* third);
     using ShutdownFn = void* (*)(void* unused);
     using IndexCheckFn = const char* (*)(int32_t* complete);
+    using IndexHashFn = uint32_t (*)(uint32_t key);
 
     Plugin() = default;
     ~Plugin() { unload(); }
@@ -37,6 +38,7 @@ class Plugin {
     TimerFn timer = nullptr;
     ShutdownFn shutdown = nullptr;
     IndexCheckFn indexCheck = nullptr;  // only in the build made for tests (morvelt_checked)
+    IndexHashFn indexHash = nullptr;    // likewise
 
     // The plug-in's state, read through its exported globals.
     StatVariable* variables() const { return *isVar_; }

@@ -26,12 +26,19 @@ namespace {
 
 constexpr size_t kChunk = 64 * 1024;       // bytes moved per read or write call
 constexpr uint32_t kNoRecord = UINT32_MAX;  // no current record while loading
+// The largest line buffer the reader asks for: all of memory, or a test build's cap.
+#ifdef MORVELT_LINE_BUFFER_MAX
+constexpr size_t kBufferMax = MORVELT_LINE_BUFFER_MAX;
+#else
+constexpr size_t kBufferMax = SIZE_MAX;
+#endif
 
 // What this run's saves must know. loadStats sets it; resetSaveState clears it.
 struct SaveState {
     bool suspended = false;      // start-up could not read the file: nothing is written this run
     bool backupPending = false;  // the file found at start-up is still to be kept at kBackupPath
     bool failureLogged = false;  // a failed save was logged and none has worked since
+    bool noJournalLogged = false;  // a save without a journal was logged this run
     bool saved = false;          // a save of this run worked: `written` is the file it left
     FileStatus written;          // the data file, as the last save of this run left it
 };
@@ -72,8 +79,10 @@ bool LineReader::fill() {
         start_ = 0;
     }
     if (capacity_ - end_ < kChunk + 1) {  // room for a chunk and a closing NUL
+        // A buffer that cannot double (its size would wrap, or pass a test build's cap) cannot
+        // grow, as when memory runs out.
         size_t capacity = capacity_ == 0 ? 2 * kChunk : 2 * capacity_;
-        void* grown = realloc(buffer_, capacity);
+        void* grown = capacity_ > kBufferMax / 2 ? nullptr : realloc(buffer_, capacity);
         if (grown == nullptr) {
             errno = ENOMEM;
             failed_ = true;
@@ -124,27 +133,19 @@ char* LineReader::next(size_t& length) {
 // What a load carries from one line to the next.
 struct LoadState {
     uint32_t current = kNoRecord;  // position of the current record in the table
-    bool uniqueNames = false;      // no two variables share a name, so a guess can be checked alone
     uint32_t nextVariable = 0;     // 0-based entry the next variable line most likely names
     bool recordLost = false;       // a header's record could not be made (no memory)
 };
 
-// Whether every variable's name differs from all others (a long name given twice is stored
-// twice, cut to the same text).
-bool variableNamesUnique() {
-    for (uint32_t i = 0; i < nbrVar; ++i)
-        if (variableIndex(isVar[i].name) != i + 1) return false;
-    return true;
-}
-
 // The index of the variable named by the `length` bytes at `name`, none of them NUL, as
 // variableIndex gives it. The entry state.nextVariable is tried first: a file lists each
-// record's variables in index order.
-uint32_t lineVariableIndex(const char* name, uint32_t length, const LoadState& state) {
+// record's variables in index order, and no two variables share a name (registerVariable keeps
+// a name once), so a guess that matches is the answer.
+uint32_t lineVariableIndex(const char* name, size_t length, const LoadState& state) {
     uint32_t guess = state.nextVariable;
-    if (state.uniqueNames && guess < nbrVar && length <= kVariableNameMax) {
+    if (guess < nbrVar && length <= kVariableNameMax) {
         const char* entry = isVar[guess].name;
-        uint32_t i = 0;
+        size_t i = 0;
         while (i < length && entry[i] == name[i]) ++i;  // names are too short for memcmp to pay
         if (i == length && entry[length] == '\0') return guess + 1;
     }
@@ -201,7 +202,7 @@ void handleLine(char* line, LoadState& state) {
         noteLine({state.current == kNoRecord ? LineReading::kNoRecord : LineReading::kNotAValueLine, line, nullptr});
         return;
     }
-    uint32_t index = lineVariableIndex(line, static_cast<uint32_t>(marks.equals - line), state);
+    uint32_t index = lineVariableIndex(line, static_cast<size_t>(marks.equals - line), state);
     if (index == 0) {
         noteLine({LineReading::kUnknownVariable, line, marks.equals + 1});
         return;
@@ -273,7 +274,8 @@ void writeValue(Writer& out, const StatVariable& variable, uint32_t length, int1
 
 // Every variable's name length, for the length of one save; null when there is no memory.
 uint8_t* variableNameLengths() {
-    auto* lengths = static_cast<uint8_t*>(malloc(nbrVar + 1u));
+    // No wrap: nbrVar entries of 16 bytes each fit in memory, so nbrVar + 1 bytes do too.
+    auto* lengths = static_cast<uint8_t*>(malloc(nbrVar + size_t{1}));
     if (lengths == nullptr) return nullptr;
     for (uint32_t v = 0; v < nbrVar; ++v) lengths[v] = static_cast<uint8_t>(strnlen(isVar[v].name, kVariableNameMax));
     return lengths;
@@ -327,30 +329,57 @@ bool fileIsCurrent() {
     return run.saved && !changedSinceSave() && statPath(kDataPath, &now) == 0 && sameVersion(now, run.written);
 }
 
-// Sets up this run's saves after a load that ended in `result` (with `error` where unreadable).
-LoadResult startRun(LoadResult result, int error) {
+// Sets up this run's saves after a load that ended in `result`; where `suspend`, nothing is
+// saved this run whatever the result.
+LoadResult startRun(LoadResult result, bool suspend) {
     run = SaveState{};
-    run.suspended = result == LoadResult::kUnreadable;
-    run.backupPending = result == LoadResult::kRead;
-    if (run.suspended) logUnreadable(error);
+    run.suspended = suspend || result == LoadResult::kUnreadable;
+    run.backupPending = !run.suspended && result == LoadResult::kRead;
     return result;
+}
+
+// As startRun, for a file that could not be read: logs why, with `error`.
+LoadResult startUnreadable(int error) {
+    logUnreadable(error);
+    return startRun(LoadResult::kUnreadable, true);
+}
+
+// Finishes a save that a crash cut short, where a journal of it is pending; logs what came of
+// it. False when the journal could not be replayed: this run must not save.
+bool finishCutShortSave() {
+    ReplayResult replay = replayJournal(kDataPath);
+    if (replay.outcome == Replay::kReplayed) logJournalReplayed(replay.journal.text);
+    if (replay.outcome == Replay::kFailed) logReplayFailed(replay.journal.text, replay.error);
+    return replay.outcome != Replay::kFailed;
 }
 
 }  // namespace
 
 LoadResult loadStats() {
-    Fd fd(::open(kDataPath, O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) return startRun(isMissing(errno) ? LoadResult::kMissing : LoadResult::kUnreadable, errno);
+    bool replayed = finishCutShortSave();
+    int opened;
+    uint64_t size;
+    mode_t mode;
+    switch (openRegularFile(kDataPath, opened, size, mode)) {
+        case OpenedFile::kFailed:
+            if (isMissing(errno)) return startRun(LoadResult::kMissing, !replayed);
+            return startUnreadable(errno);
+        case OpenedFile::kNotRegular:
+            logNotRegular(mode);
+            return startRun(LoadResult::kUnreadable, true);
+        case OpenedFile::kRegular:
+            break;
+    }
+    Fd fd(opened);
     LoadState state;
-    state.uniqueNames = variableNamesUnique();
     LineReader reader(fd.get());
     size_t length;
     while (char* line = reader.next(length)) handleLine(line, state);
-    if (reader.failed()) return startRun(LoadResult::kUnreadable, errno);
+    if (reader.failed()) return startUnreadable(errno);
     // A record or variable left out for want of memory would be gone from the file at the first
     // save: the file is kept as it is, as one that could not be read whole.
-    bool lost = state.recordLost || variableSkipped();
-    return startRun(lost ? LoadResult::kUnreadable : LoadResult::kRead, ENOMEM);
+    if (state.recordLost || variableSkipped()) return startUnreadable(ENOMEM);
+    return startRun(LoadResult::kRead, !replayed);
 }
 
 ReplaceResult saveStatsTo(const char* path, const char* backupPath, bool makeBackup) {
@@ -365,6 +394,8 @@ bool saveStats() {
         run.backupPending = false;
         if (result.backupError != 0) logBackupFailed(result.backupError);
     }
+    if (result.unjournaled && !run.noJournalLogged) logNoJournal(result.journalError);
+    run.noJournalLogged = run.noJournalLogged || result.unjournaled;
     run.saved = result.written;
     if (result.written) run.written = result.status;
     if (result.error != 0) {

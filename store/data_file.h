@@ -14,12 +14,15 @@ constexpr char kBackupPath[] = "psdata/morvelt.ini.bak";  // the file as start-u
 enum class LoadResult {
     kRead,        // the file was read to its end
     kMissing,     // there is no file (or a symbolic link that leads nowhere): nothing to keep
-    kUnreadable,  // the file exists but could not be opened, read to its end, or held whole
-                  // (no memory for one of its records)
+    kUnreadable,  // the file exists but is not a regular file, or could not be opened, read to
+                  // its end, or held whole (no memory for one of its records)
 };
 
-// Reads the data file into the record table: headers find or create records, variable lines
-// set values of the current record. Records read before a read error stay; a record that cannot
+// Finishes first a save that a crash cut short, from its journal (store/file_replace.h,
+// replayJournal); where that fails (logged), the file is read as it is and no save of this run
+// touches it. Then reads the data file into the record table: headers find or create records,
+// variable lines set values of the current record. Only a regular file is read (a FIFO or a
+// device never blocks start-up). Records read before a read error stay; a record that cannot
 // be made (no memory) is left out and the rest is read. Sets up the saves of this run: after
 // kRead, the first save keeps the file found at kBackupPath; after kUnreadable (logged), no
 // save of this run touches the file.

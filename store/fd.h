@@ -25,6 +25,17 @@ class Fd {
         fd_ = -1;
         return ::close(fd) == 0;
     }
+    // Gives up ownership of the descriptor, which it returns.
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Owns `fd` instead, closing the one held.
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
 
   private:
     int fd_;

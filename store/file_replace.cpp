@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/attributes.h"
 #include "store/fd.h"
 #include "store/file_status.h"
+#include "store/journal.h"
+#include "store/paths.h"
 
 namespace store {
 
@@ -21,41 +24,6 @@ constexpr char kTempSuffix[] = ".tmp";  // the new content's name until it is re
 constexpr int kLinksFollowed = 40;      // as many symbolic links as the kernel follows in a path
 constexpr int kRewriteInPlace = -1;     // a new file cannot be what the old one was
 constexpr size_t kBlock = 16 * 1024;    // bytes moved per call when copying or extending
-
-// A path in a buffer of its own.
-struct Path {
-    char text[PATH_MAX];
-};
-
-// Sets `out` to `a`, `b` and `c` one after the other; false when that is too long.
-bool join(Path& out, const char* a, const char* b, const char* c) {
-    size_t la = strlen(a), lb = strlen(b), lc = strlen(c);
-    if (la + lb + lc >= sizeof out.text) return false;
-    memcpy(out.text, a, la);
-    memcpy(out.text + la, b, lb);
-    memcpy(out.text + la + lb, c, lc + 1);
-    return true;
-}
-
-// The folder that holds `path`: "." for a bare name.
-void folderOf(const char* path, Path& out) {
-    const char* slash = strrchr(path, '/');
-    size_t length = slash == nullptr ? 0 : slash == path ? 1 : static_cast<size_t>(slash - path);
-    if (length == 0) {
-        strcpy(out.text, ".");
-        return;
-    }
-    memcpy(out.text, path, length);
-    out.text[length] = '\0';
-}
-
-// Flushes the folder holding `path`, so that a rename in it is durable.
-void syncFolderOf(const char* path) {
-    Path folder;
-    folderOf(path, folder);
-    Fd fd(::open(folder.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.ok()) ::fsync(fd.get());
-}
 
 // The file a path leads to.
 struct Target {
@@ -129,6 +97,13 @@ bool takeIdentity(int fd, const FileStatus& found) {
     return ::fchmod(fd, keptMode(found)) == 0;
 }
 
+// Gives the new file `fd` the target's extended attributes (store/attributes.h). False (errno
+// set) when it cannot hold them all. REQUIRES: the new file has its owner and mode already.
+bool takeAttributes(const Target& target, int fd) {
+    Fd found(::open(target.path.text, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return found.ok() && copyAttributes(found.get(), fd);
+}
+
 bool lacksPermission(int error) { return error == EACCES || error == EPERM; }
 bool lacksSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 
@@ -144,6 +119,7 @@ int writeNewFile(const Target& target, const char* temp, const Content& content,
     if (!fd.ok()) return target.exists && lacksPermission(errno) ? kRewriteInPlace : errno;
     int error = 0;
     if (target.exists && !takeIdentity(fd.get(), target.status)) error = kRewriteInPlace;
+    if (error == 0 && target.exists && !takeAttributes(target, fd.get())) error = kRewriteInPlace;
     if (error == 0) error = content.write(fd.get());
     if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
     if (error == 0) noteWritten(result, fd.get());
@@ -154,14 +130,17 @@ int writeNewFile(const Target& target, const char* temp, const Content& content,
 }
 
 // Copies the target's content into a new file at `to`, flushed to disk, with the target's owner,
-// group and keptMode; where owner and group cannot be given, with the owner's bits alone.
+// group, keptMode and, where they can be given, extended attributes; where owner and group
+// cannot be given, with the owner's bits alone (and no access control list to widen them).
 // 0 or an errno.
 int copyInto(const Target& target, const char* to) {
     Fd in(::open(target.path.text, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.ok()) return errno;
     Fd out(createExclusive(to, 0600));
     if (!out.ok()) return errno;
-    if (!takeIdentity(out.get(), target.status) && ::fchmod(out.get(), keptMode(target.status) & S_IRWXU) != 0)
+    if (takeIdentity(out.get(), target.status))
+        copyAttributes(in.get(), out.get());  // where it can: the backup is kept without them
+    else if (::fchmod(out.get(), keptMode(target.status) & S_IRWXU) != 0)
         return errno;
     char buffer[kBlock];
     for (;;) {
@@ -204,32 +183,65 @@ int extend(int fd, uint64_t from, uint64_t to) {
     return 0;
 }
 
+// Makes the open file `fd`, `oldSize` bytes long, at least `newSize` bytes long. Where that
+// fails, cuts it back and sets `restored` when the cut worked. 0 or an errno.
+int reserveRoom(int fd, uint64_t oldSize, uint64_t newSize, bool& restored) {
+    restored = true;
+    if (newSize <= oldSize) return 0;
+    int error = extend(fd, oldSize, newSize);
+    if (error != 0) restored = ::ftruncate(fd, static_cast<off_t>(oldSize)) == 0;
+    return error;
+}
+
+// Writes `content` over the open file `fd` from its start, cuts the file to its length and
+// flushes it. 0 or an errno.
+int writeOver(int fd, const Content& content) {
+    if (::lseek(fd, 0, SEEK_SET) != 0) return errno;
+    int error = content.write(fd);
+    if (error != 0) return error;
+    off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < 0 || ::ftruncate(fd, end) != 0 || ::fsync(fd) != 0) return errno;
+    return 0;
+}
+
 // Rewrites the target with `content` where it stands: the file keeps its inode, links, owner,
-// group and mode. Where the content is longer, the file is first extended to its length and cut
-// back if that fails, so the old content is overwritten only once there is room. Notes the
-// file's status in `result`. 0 or an errno.
+// group and mode. The new content first goes to a journal; where the content is longer, the
+// file is then extended to its length (and cut back if that fails), so the old content is
+// overwritten only once there is room; the file is rewritten from the journal, and the journal
+// removed. Where no journal can be written, the file is rewritten straight from `content`, and
+// `result` says so. A failure that leaves the file touched keeps the journal. Notes the file's
+// status in `result`. 0 or an errno.
 int rewriteInPlace(const Target& target, const Content& content, ReplaceResult& result) {
     Fd fd(::open(target.path.text, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.ok()) return errno;
     FileStatus found;
     if (statDescriptor(fd.get(), &found) != 0) return errno;
-    uint64_t oldSize = static_cast<uint64_t>(found.st_size);
-    uint64_t newSize = content.size();
-    if (newSize > oldSize) {
-        int error = extend(fd.get(), oldSize, newSize);
-        if (error != 0) {
-            ::ftruncate(fd.get(), static_cast<off_t>(oldSize));
-            return error;
-        }
+    Journal journal;
+    int journalError = journal.write(target.path.text, found, content);
+    bool restored;
+    int error = reserveRoom(fd.get(), static_cast<uint64_t>(found.st_size), content.size(), restored);
+    if (error != 0) {
+        if (restored) journal.remove();
+        return error;
     }
-    if (::lseek(fd.get(), 0, SEEK_SET) != 0) return errno;
-    int error = content.write(fd.get());
+    result.unjournaled = journalError != 0;
+    result.journalError = journalError;
+    error = result.unjournaled ? writeOver(fd.get(), content) : journal.applyTo(fd.get());
     if (error != 0) return error;
-    off_t end = ::lseek(fd.get(), 0, SEEK_CUR);
-    if (end < 0 || ::ftruncate(fd.get(), end) != 0 || ::fsync(fd.get()) != 0) return errno;
     noteWritten(result, fd.get());
     if (!fd.close()) return errno;
+    journal.remove();
     return 0;
+}
+
+// Removes what a crash may have left at the temporary names of the target and of `backupPath`,
+// and the target's journals: replayJournal at start-up has replayed whatever it trusts, so any
+// still there are stale or not this program's.
+void removeStrays(const Target& target, const char* backupPath) {
+    Path temp;
+    if (join(temp, target.path.text, kTempSuffix, "")) ::unlink(temp.text);
+    if (join(temp, backupPath, kTempSuffix, "")) ::unlink(temp.text);
+    if (target.exists && S_ISREG(target.status.st_mode)) removeJournals(target.path.text, target.status);
 }
 
 // Notes the outcome of a backup in `result`.
@@ -243,6 +255,9 @@ ReplaceResult replace(const char* path, const Content& content, const char* back
     ReplaceResult result;
     Target target;
     result.error = resolve(path, target);
+    if (result.error != 0) return result;
+    removeStrays(target, backupPath);
+    result.error = resolve(path, target);  // the target's links, as the removal left them
     if (result.error != 0) return result;
     makeBackup = makeBackup && target.exists && S_ISREG(target.status.st_mode);
     if (!target.exists || renameKeepsIdentity(target, backupPath)) {
@@ -280,6 +295,40 @@ ReplaceResult replaceFile(const char* path, const Content& content, const char* 
     ReplaceResult result = replace(path, content, backupPath, makeBackup);
     if (result.error != 0) result.written = false;  // a status taken before the failure
     return result;
+}
+
+ReplayResult replayJournal(const char* path) {
+    ReplayResult result;
+    Target target;
+    if (resolve(path, target) != 0 || !target.exists || !S_ISREG(target.status.st_mode)) return result;
+    Journal journal;
+    if (!journal.find(target.path.text, target.status, true)) return result;
+    join(result.journal, journal.path(), "", "");
+    result.outcome = Replay::kFailed;
+    Fd fd(::open(target.path.text, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileStatus opened;
+    if (!fd.ok() || statDescriptor(fd.get(), &opened) != 0) {
+        result.error = errno;
+        return result;
+    }
+    if (opened.st_dev != target.status.st_dev || opened.st_ino != target.status.st_ino) {
+        result.error = ESTALE;  // replaced since it was looked at: replayed at the next start-up
+        return result;
+    }
+    result.error = journal.applyTo(fd.get());
+    if (result.error == 0 && !fd.close()) result.error = errno;
+    if (result.error != 0) return result;
+    journal.remove();
+    result.outcome = Replay::kReplayed;
+    return result;
+}
+
+bool journalPending(const char* path, Path& journal) {
+    Target target;
+    if (resolve(path, target) != 0 || !target.exists || !S_ISREG(target.status.st_mode)) return false;
+    Journal found;
+    if (!found.find(target.path.text, target.status, false)) return false;
+    return join(journal, found.path(), "", "");
 }
 
 }  // namespace store

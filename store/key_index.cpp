@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -14,17 +15,36 @@
 #endif
 
 #include "store/records.h"
+#include "store/variables.h"
 
 namespace store {
 
 namespace {
 
+// The kernel's getrandom call (Linux 3.17) and its flag, for C library headers that lack them.
+#if defined(SYS_getrandom)
+constexpr long kGetrandomCall = SYS_getrandom;
+#elif defined(__i386__)
+constexpr long kGetrandomCall = 355;
+#elif defined(__x86_64__)
+constexpr long kGetrandomCall = 318;
+#else
+#error "the getrandom call's number is not known for this architecture"
+#endif
+constexpr unsigned kGrndNonblock = 0x0001;  // GRND_NONBLOCK
+
 constexpr uint32_t kMinSlots = 8;
 constexpr uint32_t kPositionBits = 27;
 constexpr uint32_t kPositionMask = (1u << kPositionBits) - 1;
-// Tables this long are not indexed (lookups scan). At 12 bytes a record, such a table would
-// take 1.5 GiB in one block: no 32-bit process gets there.
+// Tables this long are not indexed (lookups scan): a slot has room for positions below it. At
+// 12 bytes a record, such a table would take 1.5 GiB in one block: no 32-bit process gets
+// there, but a 64-bit one can. A test build may set a lower cap to reach it.
+#ifdef MORVELT_INDEX_MAX_RECORDS
+constexpr uint32_t kMaxRecords = MORVELT_INDEX_MAX_RECORDS;
+static_assert(kMaxRecords <= kPositionMask - 1, "positions must fit in a slot");
+#else
 constexpr uint32_t kMaxRecords = kPositionMask - 1;
+#endif
 
 struct Index {
     uint32_t* slots;          // null until built
@@ -37,26 +57,67 @@ struct Index {
 
 Index index;  // all zero before the first use in each life
 
-// 64 bits no client can predict: from /dev/urandom, or else from the time, the process id and
-// where the library sits in memory.
-uint64_t unpredictableSeed() {
-    uint64_t seed = 0;
-    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ssize_t got = ::read(fd, &seed, sizeof seed);
-        ::close(fd);
-        if (got == static_cast<ssize_t>(sizeof seed)) return seed;
-    }
-    return (static_cast<uint64_t>(time(nullptr)) << 32) ^ static_cast<uint64_t>(getpid()) ^
-           static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&index));
-}
-
 // The next word of a SplitMix64 sequence.
 uint64_t splitMix(uint64_t& state) {
     uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
+}
+
+// The kernel's random bytes: true when getrandom filled `seed`. Asked with GRND_NONBLOCK, so
+// that a start-up early in boot never waits for the pool; through syscall(), since the C
+// library's getrandom lies above the library's symbol-version baseline.
+bool kernelRandom(uint64_t& seed) {
+    return syscall(kGetrandomCall, &seed, sizeof seed, kGrndNonblock) == static_cast<long>(sizeof seed);
+}
+
+// /dev/urandom's bytes: true when `seed` was filled from it.
+bool deviceRandom(uint64_t& seed) {
+    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ssize_t got = ::read(fd, &seed, sizeof seed);
+    ::close(fd);
+    return got == static_cast<ssize_t>(sizeof seed);
+}
+
+// The kernel's monotonic clock in nanoseconds, asked through syscall() (the C library's
+// clock_gettime lies above the baseline); 0 where it does not answer.
+uint64_t monotonicCount() {
+    long timespec[2] = {0, 0};  // seconds and nanoseconds, each a long for this call
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, timespec);
+    return static_cast<uint64_t>(timespec[0]) * 1000000000u + static_cast<uint64_t>(timespec[1]);
+}
+
+// Where neither source of random bytes answers (a chroot without /dev on a kernel before 3.17):
+// everything at hand that differs between lives, mixed. The processor's cycle counter and the
+// monotonic clock differ even between two lives started in the same second by the same
+// process; the stack, a fresh heap block and the library's own address differ between
+// processes.
+uint64_t mixedSeed() {
+    int onStack = 0;
+    void* onHeap = malloc(1);
+    uint64_t parts[] = {__builtin_ia32_rdtsc(),
+                        monotonicCount(),
+                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&onStack)),
+                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(onHeap)),
+                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&index)),
+                        static_cast<uint64_t>(getpid()),
+                        static_cast<uint64_t>(time(nullptr))};
+    free(onHeap);
+    uint64_t seed = 0;
+    for (uint64_t part : parts) {
+        uint64_t state = seed ^ part;
+        seed = splitMix(state);
+    }
+    return seed;
+}
+
+// 64 bits no client can predict: from the kernel, else /dev/urandom, else mixedSeed.
+uint64_t unpredictableSeed() {
+    uint64_t seed = 0;
+    if (kernelRandom(seed) || deviceRandom(seed)) return seed;
+    return mixedSeed();
 }
 
 // Fills the tabulation tables from a fresh seed.
@@ -109,12 +170,16 @@ void dropSlots() {
 }
 
 // Makes the index hold every record of the table, in slots sized for it. False when there is
-// no memory for them; the index is then not valid.
+// no memory for them, or the table has kMaxRecords records or more; the index is then not valid.
 bool rebuild() {
     if (!index.seeded) seedHash();
     uint32_t capacity = capacityFor(nbrRec);
+    if (capacity == 0) {  // too many records to index: as for want of memory
+        dropSlots();
+        return false;
+    }
     if (capacity != index.capacity) {
-        void* resized = capacity == 0 ? nullptr : realloc(index.slots, capacity * sizeof(uint32_t));
+        void* resized = realloc(index.slots, capacity * sizeof(uint32_t));
         if (resized == nullptr) {
             dropSlots();
             return false;
@@ -210,10 +275,51 @@ void compareWithTable() {
 
 }  // namespace
 
+int compareKeys(const void* a, const void* b) {
+    uint32_t x = *static_cast<const uint32_t*>(a);
+    uint32_t y = *static_cast<const uint32_t*>(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// Writes to `defect` a key that two records hold, if any (nothing where there is no memory to
+// look).
+void findTwiceHeldKey() {
+    auto* keys = static_cast<uint32_t*>(malloc(nbrRec * sizeof(uint32_t)));
+    if (keys == nullptr) return;
+    for (uint32_t r = 0; r < nbrRec; ++r) keys[r] = isRec[r].key;
+    qsort(keys, nbrRec, sizeof(uint32_t), compareKeys);
+    for (uint32_t r = 1; r < nbrRec; ++r) {
+        if (keys[r] != keys[r - 1]) continue;
+        snprintf(defect, sizeof defect, "key %u held by two records", keys[r]);
+        break;
+    }
+    free(keys);
+}
+
 void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned) {
     if (defect[0] != '\0' || indexed == scanned) return;
     snprintf(defect, sizeof defect, "lookup of key %u gave %d, the scan %d", key, static_cast<int>(indexed),
              static_cast<int>(scanned));
+}
+
+void checkTables(bool running) {
+    if (defect[0] != '\0') return;
+    if (!running && (nbrRec != 0 || isRec != nullptr)) {
+        snprintf(defect, sizeof defect, "%u records while the plug-in is not running", nbrRec);
+        return;
+    }
+    for (uint32_t r = 0; r < nbrRec; ++r) {
+        const StatRecord& record = isRec[r];
+        if (record.key <= kKeyFloor) {
+            snprintf(defect, sizeof defect, "record %u has key %u, at or below the floor", r, record.key);
+            return;
+        }
+        if (record.values == nullptr && nbrVar > 0) {
+            snprintf(defect, sizeof defect, "record %u (key %u) has no values", r, record.key);
+            return;
+        }
+    }
+    if (nbrRec > 1) findTwiceHeldKey();
 }
 
 #endif
@@ -221,6 +327,8 @@ void noteLookup(uint32_t key, uint32_t indexed, uint32_t scanned) {
 }  // namespace store
 
 #ifdef MORVELT_INDEX_CHECKS
+uint32_t morveltIndexHash(uint32_t key) { return store::index.seeded ? store::hashKey(key) : 0; }
+
 const char* morveltIndexCheck(int32_t* complete) {
     if (store::defect[0] == '\0' && store::complete()) store::compareWithTable();
     *complete = nbrRec == 0 || store::complete() ? 1 : 0;  // an empty table needs no index

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "host/api.h"
+#include "store/file_status.h"
 
 namespace store {
 
@@ -53,6 +54,34 @@ void logUnreadable(int error) {
                         strerror(error));
 }
 
+void logNotRegular(unsigned mode) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini cannot be read: it is %s, not a regular file. It is left as it is, and "
+                        "nothing is saved until the host is restarted with a regular file there.",
+                        fileKind(static_cast<mode_t>(mode)));
+}
+
+void logJournalReplayed(const char* journal) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini: a save cut short by a crash was finished from its journal %s.",
+                        journal);
+}
+
+void logReplayFailed(const char* journal, int error) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini: a save cut short by a crash cannot be finished from its journal "
+                        "%s: %s. The file may be torn; the journal is kept, and nothing is saved until the host "
+                        "is restarted and the journal replayed.",
+                        journal, strerror(error));
+}
+
+void logNoJournal(int error) {
+    FormattedLogMessage(0, kSource,
+                        "psdata/morvelt.ini is rewritten in place without a journal: none can be written in its "
+                        "folder, $TMPDIR, /var/tmp or /tmp (%s). A crash during such a save can tear the file.",
+                        strerror(error));
+}
+
 void logSaveFailed(int error) {
     FormattedLogMessage(0, kSource,
                         "psdata/morvelt.ini cannot be saved: %s. The statistics stay in memory; every timer "
@@ -76,6 +105,14 @@ void logLocked(const char* path) {
                         path);
 }
 
+void logClockSilent() {
+    FormattedLogMessage(0, kSource,
+                        "no clock answers: users are stamped with the last time read and none is expired until "
+                        "a clock answers again.");
+}
+
+void logClockAnswers() { FormattedLogMessage(0, kSource, "the clock answers again."); }
+
 void logRefusedName(const char* name) {
     char shown[kShownMax + 4];
     escapeName(name, shown);
@@ -83,6 +120,19 @@ void logRefusedName(const char* name) {
                         "variable name \"%s\" refused: a name holding '=', '[', ']', a line feed or a carriage "
                         "return cannot be kept in psdata/morvelt.ini.",
                         shown);
+}
+
+void logCutName(const char* given, const char* kept, bool shared) {
+    char shownGiven[kShownMax + 4];
+    char shownKept[kShownMax + 4];
+    escapeName(given, shownGiven);
+    escapeName(kept, shownKept);
+    FormattedLogMessage(0, kSource,
+                        shared ? "variable name \"%s\" is kept as \"%s\" (names are cut to 15 characters), as is "
+                                 "another argument: they are one variable. Spots must use the kept name."
+                               : "variable name \"%s\" is kept as \"%s\" (names are cut to 15 characters). Spots "
+                                 "must use the kept name.",
+                        shownGiven, shownKept);
 }
 
 }  // namespace store

@@ -22,12 +22,22 @@ constexpr uint32_t kKeyFloor = 1000;     // keys up to this stand for no recorde
 constexpr uint32_t kAgeLimit = 432000;   // five days, in seconds
 constexpr uint32_t kAheadLimit = 432000; // how far a stamp may lie ahead of a clock set back
 
-// The present time as a stamp: seconds since the epoch, cut to their low 32 bits, also after
-// 2038-01-19 03:14:07 UTC with a C library whose 32-bit clock has ended there.
+// Reads the present time as a stamp into `now`: seconds since the epoch, cut to their low 32
+// bits, also after 2038-01-19 03:14:07 UTC with a C library whose 32-bit clock has ended there
+// and a kernel without the 64-bit clock call. False when no clock answers: `now` is then the
+// last present read in this life, or else the newest stamp read from the data file, or else 0.
+// The first reading in a life that no clock answers is logged, and so is the first after it
+// that works: at most one line each a life.
+bool readPresent(uint32_t& now);
+
+// The present time as readPresent gives it, whether a clock answered or not.
 uint32_t presentTime();
 
+// Forgets what this life read of the clock, at the life's end.
+void forgetClock();
+
 #ifdef MORVELT_STORE_IN_TOOL
-// The tools' clock: while set, presentTime() returns what it returns and asks no other clock.
+// The tools' clock: while set, the clock reads what it returns, and no other clock is asked.
 extern uint32_t (*toolClock)();
 #endif
 
@@ -63,7 +73,7 @@ inline bool isExpired(uint32_t stamp, uint32_t present) {
     return present - stamp > kAgeLimit && stamp - present > kAheadLimit;
 }
 
-// Drops every record that isExpired at the present, giving its value array back (a change where
+// Drops every record that isExpired at the present (none where no clock answers), giving its value array back (a change where
 // there was one). The others keep their order, and are only read when none is dropped. The key index follows (and is rebuilt if a failed growth left it incomplete).
 void expireRecords();
 

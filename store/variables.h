@@ -3,6 +3,7 @@
 // means no such variable.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "host/export.h"
@@ -24,6 +25,11 @@ namespace store {
 // table cannot grow, it stays as it is and the name is skipped.
 void registerVariable(const char* name);
 
+// Logs one line for each distinct argument of arguments[1..count-1] (a null list or argument
+// adds none) that registerVariable keeps cut, naming it as given and as kept, and whether
+// another argument is kept as the same variable. A refused argument gets no such line.
+void reportCutNames(int32_t count, char** arguments);
+
 // Whether a name was left out since the table was last given back because the table could not
 // grow: the data file's values for it would be lost at the next save.
 bool variableSkipped();
@@ -35,6 +41,6 @@ void disposeVariables();
 uint32_t variableIndex(const char* name);
 
 // As variableIndex, for a name given by pointer and length, which need not be NUL-terminated.
-uint32_t variableIndex(const char* name, uint32_t length);
+uint32_t variableIndex(const char* name, size_t length);
 
 }  // namespace store

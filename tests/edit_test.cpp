@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/journal_file.h"
 #include "tests/plugin_fixture.h"
 #include "tools/common/output.h"
 #include "tools/common/run_folder.h"
@@ -302,6 +304,47 @@ TEST_F(FolderLockTest, AnOutputFailureAfterTheWriteKnowsTheFileWasWritten) {
     EXPECT_EQ(result.status, simtool::kEditDone) << error;
     EXPECT_EQ(result.written.rfind("psdata/morvelt.ini was written; the file as it was is kept as psdata/morvelt.ini.before-edit", 0), 0u) << result.written;
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
+}
+
+// The value of the file's attribute user.note, or "(none)".
+std::string noteOf(const char* path) {
+    char value[64];
+    ssize_t n = lgetxattr(path, "user.note", value, sizeof value);
+    return n < 0 ? "(none)" : std::string(value, static_cast<size_t>(n));
+}
+
+TEST_F(FolderLockTest, AnEditKeepsTheFilesExtendedAttributesOnBothFiles) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    if (lsetxattr("psdata/morvelt.ini", "user.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system refuses user attributes: " << strerror(errno);
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
+    EXPECT_EQ(noteOf("psdata/morvelt.ini"), "kept");
+    EXPECT_EQ(noteOf("psdata/morvelt.ini.before-edit"), "kept");
+}
+
+// A journal of a save cut short would be replayed over an edit at the next start: edit refuses
+// while one is pending (tool_unit_test shows inspect saying so).
+TEST_F(FolderLockTest, WhileAJournalIsPendingEditRefuses) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    const std::string journal = journalfile::absolute("psdata/morvelt.ini.journal");
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.journal",
+                          journalfile::journalFor("psdata/morvelt.ini", "[EIB:1767225600]\nscore=2\n")));
+    ASSERT_EQ(chmod("psdata/morvelt.ini.journal", 0600), 0);
+
+    std::string output, error;
+    EXPECT_EQ(editScore(false, &output, &error), simtool::kEditNotDone);
+    EXPECT_EQ(error, "psdata/morvelt.ini: the journal " + journal + " of a save cut short is pending, and the next "
+                     "start of the host replays it over any edit: start and stop the host once first (or remove the "
+                     "journal to give up that save); nothing was changed");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+    EXPECT_FALSE(dir.exists("psdata/morvelt.ini.before-edit"));
+
+    start({"score"});  // replays it: then edit goes on
+    host.shutdown();
+    EXPECT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
 }
 
 TEST_F(FolderLockTest, AFolderThatCannotBeOpenedIsNotLockable) {

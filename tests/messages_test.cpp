@@ -6,6 +6,7 @@
 
 #include "host/records.h"
 #include "tests/plugin_fixture.h"
+#include "tests/stats_state.h"
 
 namespace {
 
@@ -54,6 +55,12 @@ class MessagesTest : public PluginTest {
         const StatRecord* record = recordOf(key);
         if (record == nullptr) return {};
         return {record->values[0], record->values[1]};
+    }
+
+    // The first value of the user with `key`; -1 without a record.
+    int16_t scoreOf(uint32_t key) {
+        const StatRecord* record = recordOf(key);
+        return record == nullptr || record->values == nullptr ? -1 : record->values[0];
     }
 
     void* spotMessage(int16_t roomId, int16_t spotId, int16_t state) {
@@ -449,6 +456,54 @@ TEST_F(MessagesTest, NullContextSenderOrMessagePassesWithNothingWritten) {
     EXPECT_EQ(states(1, 2), (std::vector<int16_t>{kPreset, kPreset}));
     EXPECT_EQ(host.plugin().recordCount(), 1u);
     EXPECT_EQ(valuesOf(0x00010001), (std::vector<int16_t>{7, 0}));
+}
+
+// ---- While not running ------------------------------------------------------------------
+
+// A plug-in loaded but not started, or shut down: no variables, so no record may be made.
+class NotRunningTest : public MessagesTest {
+  protected:
+    void SetUp() override { PluginTest::SetUp(); }
+
+    // Lays out room 1 with a GetStats- and a SetStats- spot, and user 1001 in it.
+    void* layOut() {
+        host.addRoom(1, {"GetStats-score", "SetStats-score"});
+        return host.addUser(1001, 0, 1);
+    }
+
+    // A logon, a room entry and a change to each of room 1's spots from `user` each pass as
+    // they came, with no call of a host function, no record and no spot written.
+    void expectEveryMessagePassesUntouched(void* user) {
+        void* room = host.room(1);
+        preset(1, 2);
+        uint64_t calls = host.hostCalls();
+        void* entry = host.makeMessage(host::kEventRoomEntry);
+        host::writeS16(entry, host::kEntryRoomId, 1);
+        for (void* message : {logonMessage(1001, 0), entry, spotMessage(1, 1, 9), spotMessage(1, 2, 9)}) {
+            SCOPED_TRACE(testing::Message() << std::hex << host::readU32(message, host::kMessageEvent) << " spot "
+                                            << host::readS16(message, host::kSpotSpotId));
+            EXPECT_EQ(host.send(host.makeContext(user, room), message), message);
+        }
+        EXPECT_EQ(host.hostCalls(), calls) << "a host function was called";
+        EXPECT_EQ(states(1, 2), (std::vector<int16_t>{kPreset, kPreset}));
+        EXPECT_EQ(host.plugin().recordCount(), 0u);
+    }
+};
+
+TEST_F(NotRunningTest, MessagesBeforeTheFirstStartUpAndAfterShutdownChangeNothing) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", header("EIB", static_cast<uint32_t>(host.now())) + "score=42\n"));
+    void* user = layOut();
+    expectEveryMessagePassesUntouched(user);
+
+    start({"score"});
+    EXPECT_EQ(scoreOf(1001), 42) << "the saved value was lost";
+    host.shutdown();
+    expectEveryMessagePassesUntouched(user);
+
+    start({"score"});
+    EXPECT_EQ(scoreOf(1001), 42);
+    ASSERT_TRUE(host.changeSpot(user, 1, 2, 43));
+    EXPECT_EQ(scoreOf(1001), 43);
 }
 
 }  // namespace

@@ -181,11 +181,12 @@ TEST_F(RecordsTest, ShowingValuesDoesNotKeepARecordAlive) {
 // ---- After 2038 ------------------------------------------------------------------------------
 
 // A present past 2^31 - 1 seconds, where a C library's 32-bit clock either cuts the seconds to
-// 32 bits or has ended.
+// 32 bits or has ended, on a kernel with or without the 64-bit clock call.
 struct ClockCase {
     const char* name;
     hostsim::ClockLibrary library;
     uint64_t present;
+    hostsim::KernelClock kernel = hostsim::KernelClock::Linux5_1;
 };
 
 const ClockCase kClockCases[] = {
@@ -195,23 +196,27 @@ const ClockCase kClockCases[] = {
     {"EndedAt3000000100", hostsim::ClockLibrary::Overflow, 3000000100u},
     {"CutPast2To32", hostsim::ClockLibrary::Cut, (1ull << 32) + 100},
     {"EndedPast2To32", hostsim::ClockLibrary::Overflow, (1ull << 32) + 100},
+    // A new C library on a kernel before 5.1: only the 32-bit calls answer.
+    {"EndedOnAnOldKernelAt2To31Plus100", hostsim::ClockLibrary::Overflow, (1ull << 31) + 100,
+     hostsim::KernelClock::Before5_1},
+    {"EndedOnAnOldKernelAt3000000100", hostsim::ClockLibrary::Overflow, 3000000100u, hostsim::KernelClock::Before5_1},
 };
 
 void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
 
-class After2038Test : public RecordsTest, public testing::WithParamInterface<ClockCase> {
-  protected:
-    // A stamp as the data file writes it: ten unsigned decimal digits.
-    static std::string stampText(uint32_t stamp) {
-        char text[11];
-        snprintf(text, sizeof text, "%010u", stamp);
-        return text;
-    }
-};
+// A stamp as the data file writes it: ten unsigned decimal digits.
+std::string stampText(uint32_t stamp) {
+    char text[11];
+    snprintf(text, sizeof text, "%010u", stamp);
+    return text;
+}
+
+class After2038Test : public RecordsTest, public testing::WithParamInterface<ClockCase> {};
 
 TEST_P(After2038Test, StampsExpiryAndTheFileUseTheLow32BitsOfThePresent) {
     const ClockCase& c = GetParam();
     host.setClockLibrary(c.library);
+    host.setKernelClock(c.kernel);
     start({"score"});
     addRoom(1, {"SetStats-score"});
     auto stampAt = [&](uint64_t ago) { return static_cast<uint32_t>(c.present - ago); };
@@ -236,6 +241,58 @@ TEST_P(After2038Test, StampsExpiryAndTheFileUseTheLow32BitsOfThePresent) {
     } else {  // the clock's end is noticed once; from then on only the kernel's clock is asked
         EXPECT_EQ(host.clockCalls().overflows, 1u);
     }
+    if (c.kernel == hostsim::KernelClock::Before5_1)  // the missing call is noticed once
+        EXPECT_EQ(host.clockCalls().kernel, 1u);
+    EXPECT_EQ(host.log().size(), 1u) << "only the start-up line";
+}
+
+using NoClockTest = RecordsTest;
+
+// With a new C library past 2038 on a kernel where no clock call answers: stamps stand still at
+// the last present read (or the newest stamp loaded), no record is expired, and the silence and
+// its end are logged once each.
+TEST_F(NoClockTest, WhereNoClockAnswersNothingExpiresAndStampsStandStill) {
+    const uint64_t present = 3000000100u;
+    const uint32_t stale = static_cast<uint32_t>(present - kAgeLimit - 10);
+    const uint32_t fresh = static_cast<uint32_t>(present - 1000);
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini",
+                          "[EIB:" + stampText(stale) + "]\nscore=1\n[FIB:" + stampText(fresh) + "]\nscore=2\n"));
+    host.setNow(present);
+    host.setKernelClock(hostsim::KernelClock::None);
+    start({"score"});
+    addRoom(1, {"SetStats-score"});
+    ASSERT_TRUE(host.changeSpot(user(1003), 1, 1, 3));  // stamped with the newest stamp loaded
+    for (int event = 0; event < 3; ++event) host.advance(300);
+    EXPECT_EQ(table(), (std::vector<Values>{{1001, stale, {1}}, {1002, fresh, {2}}, {1003, fresh, {3}}}));
+    const std::vector<std::string> silent{"[Morvelt] no clock answers: users are stamped with the last time read "
+                                          "and none is expired until a clock answers again."};
+    EXPECT_EQ(std::vector<std::string>(host.log().begin() + 1, host.log().end()), silent);
+
+    host.setKernelClock(hostsim::KernelClock::Before5_1);
+    host.advance(300);
+    const uint32_t answered = now();
+    EXPECT_EQ(table(), (std::vector<Values>{{1002, fresh, {2}}, {1003, fresh, {3}}}));
+    host.setKernelClock(hostsim::KernelClock::None);
+    host.setNow(present + 5000);
+    ASSERT_TRUE(host.changeSpot(user(1004), 1, 1, 4));  // stamped with the last present read
+    host.advance(300);
+    EXPECT_EQ(table(), (std::vector<Values>{{1002, fresh, {2}}, {1003, fresh, {3}}, {1004, answered, {4}}}));
+    std::vector<std::string> lines = silent;
+    lines.push_back("[Morvelt] the clock answers again.");
+    EXPECT_EQ(std::vector<std::string>(host.log().begin() + 1, host.log().end()), lines) << "one line each a life";
+    host.shutdown();
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[FIB:" + stampText(fresh) + "]\nscore=2\n[GIB:" + stampText(fresh) +
+                                                  "]\nscore=3\n[HIB:" + stampText(answered) + "]\nscore=4\n");
+}
+
+TEST_F(NoClockTest, WhereNoClockAnswersAndNothingWasReadStampsAreZero) {
+    host.setNow(3000000100u);
+    host.setKernelClock(hostsim::KernelClock::None);
+    start({"score"});
+    addRoom(1, {"SetStats-score"});
+    ASSERT_TRUE(host.changeSpot(user(1001), 1, 1, 7));
+    host.shutdown();
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:0000000000]\nscore=7\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(ClockLibraries, After2038Test, testing::ValuesIn(kClockCases),

@@ -33,24 +33,48 @@ TEST_F(StartupTest, DuplicateIsRegisteredOnceAtItsLaterPosition) {
 }
 
 // Names are compared after the cut to 15 characters; names the data file could not carry are
-// refused, each with one log line naming it as given, control characters escaped.
+// refused, each with one log line naming it as given, control characters escaped. After the
+// refusals, each distinct argument that is cut gets one line naming it as given and as kept,
+// saying where another argument is kept as the same variable.
 struct NameCase {
     const char* what;
     std::vector<std::string> arguments;  // after the plug-in's name
     std::vector<std::string> table;      // the variable table, index 1 first
     std::vector<std::string> refused;    // as the log line shows them, in the order refused
+    std::vector<std::string> cut;        // the cut lines, in order (cutLine, sharedCutLine)
 };
 
+std::string cutLine(const std::string& given, const std::string& kept) {
+    return "[Morvelt] variable name \"" + given + "\" is kept as \"" + kept +
+           "\" (names are cut to 15 characters). Spots must use the kept name.";
+}
+
+std::string sharedCutLine(const std::string& given, const std::string& kept) {
+    return "[Morvelt] variable name \"" + given + "\" is kept as \"" + kept +
+           "\" (names are cut to 15 characters), as is another argument: they are one variable. Spots must use the "
+           "kept name.";
+}
+
 const NameCase kNameCases[] = {
-    {"a long name given twice", {"abcdefghijklmnopq", "abcdefghijklmnopq"}, {"abcdefghijklmno"}, {}},
+    {"a long name given twice", {"abcdefghijklmnopq", "abcdefghijklmnopq"}, {"abcdefghijklmno"}, {},
+     {cutLine("abcdefghijklmnopq", "abcdefghijklmno")}},
     {"names alike in their first 15 characters", {"abcdefghijklmnoX", "abcdefghijklmnoY", "abcdefghijklmno"},
-     {"abcdefghijklmno"}, {}},
-    {"a cut name and a shorter one", {"abcdefghijklmnop", "abcdefghijklmn"}, {"abcdefghijklmn", "abcdefghijklmno"}, {}},
-    {"an equals sign", {"score", "a=b"}, {"score"}, {"a=b"}},
-    {"brackets, together or alone", {"[x]", "x]", "[y", "lives"}, {"lives"}, {"[y", "x]", "[x]"}},
-    {"line feed and carriage return", {"a\nb", "c\rd"}, {}, {"c\\rd", "a\\nb"}},
-    {"other control characters shown escaped", {"t\tb\x01=\\"}, {}, {"t\\tb\\x01=\\\\"}},
-    {"a refused character past the cut", {"abcdefghijklmnopq=", "gold"}, {"gold"}, {"abcdefghijklmnopq="}},
+     {"abcdefghijklmno"}, {},
+     {sharedCutLine("abcdefghijklmnoY", "abcdefghijklmno"), sharedCutLine("abcdefghijklmnoX", "abcdefghijklmno")}},
+    {"a cut name and a shorter one", {"abcdefghijklmnop", "abcdefghijklmn"}, {"abcdefghijklmn", "abcdefghijklmno"}, {},
+     {cutLine("abcdefghijklmnop", "abcdefghijklmno")}},
+    {"a name of exactly 15 characters", {"abcdefghijklmno"}, {"abcdefghijklmno"}, {}, {}},
+    {"a cut name with a control character", {"abcdefghijklmn\tpq"}, {"abcdefghijklmn\t"}, {},
+     {cutLine("abcdefghijklmn\\tpq", "abcdefghijklmn\\t")}},
+    {"percent signs in a cut name", {"%s%n%d%s%n%d%s%n%d"}, {"%s%n%d%s%n%d%s%"}, {},
+     {cutLine("%s%n%d%s%n%d%s%n%d", "%s%n%d%s%n%d%s%")}},
+    {"an equals sign", {"score", "a=b"}, {"score"}, {"a=b"}, {}},
+    {"brackets, together or alone", {"[x]", "x]", "[y", "lives"}, {"lives"}, {"[y", "x]", "[x]"}, {}},
+    {"line feed and carriage return", {"a\nb", "c\rd"}, {}, {"c\\rd", "a\\nb"}, {}},
+    {"other control characters shown escaped", {"t\tb\x01=\\"}, {}, {"t\\tb\\x01=\\\\"}, {}},
+    {"a refused character past the cut", {"abcdefghijklmnopq=", "gold"}, {"gold"}, {"abcdefghijklmnopq="}, {}},
+    {"a refused name alike a cut one", {"abcdefghijklmnopq=", "abcdefghijklmnopr"}, {"abcdefghijklmno"},
+     {"abcdefghijklmnopq="}, {cutLine("abcdefghijklmnopr", "abcdefghijklmno")}},
 };
 
 TEST_F(StartupTest, VariableNamesComparedAfterTheCutAndRefusedWhereTheFileCannotCarryThem) {
@@ -64,12 +88,27 @@ TEST_F(StartupTest, VariableNamesComparedAfterTheCutAndRefusedWhereTheFileCannot
             expectedLog.push_back("[Morvelt] variable name \"" + name +
                                   "\" refused: a name holding '=', '[', ']', a line feed or a carriage return "
                                   "cannot be kept in psdata/morvelt.ini.");
+        expectedLog.insert(expectedLog.end(), c.cut.begin(), c.cut.end());
         EXPECT_EQ(std::vector<std::string>(host.log().begin() + static_cast<long>(logged), host.log().end()),
                   expectedLog);
         for (uint32_t i = 0; i < host.plugin().variableCount(); ++i)
             EXPECT_EQ(host.plugin().variables()[i].name[15], '\0');
         host.shutdown();
     }
+}
+
+// A spot's name must be the kept name exactly: the name as given matches nothing.
+TEST_F(StartupTest, SpotsMatchTheKeptNameOnly) {
+    start({"experience_points"});
+    host.addRoom(1, {"SetStats-experience_poin", "SetStats-experience_points", "GetStats-experience_poin"});
+    void* user = host.addUser(1001, 0, 1);
+    ASSERT_TRUE(host.changeSpot(user, 1, 2, 5));
+    ASSERT_EQ(host.plugin().recordCount(), 1u);
+    EXPECT_EQ(host.plugin().records()[0].values[0], 0) << "the name as given stored a value";
+    ASSERT_TRUE(host.changeSpot(user, 1, 1, 6));
+    EXPECT_EQ(host.plugin().records()[0].values[0], 6);
+    ASSERT_TRUE(host.enterRoom(user, 1));
+    EXPECT_EQ(host.spotState(1, 3), 6);
 }
 
 TEST_F(StartupTest, PercentSignsInNamesAreKeptAndNotFormatted) {

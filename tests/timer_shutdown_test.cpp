@@ -170,4 +170,60 @@ TEST_F(ShutdownTest, TimerEventOrSecondShutdownAfterShutdownDoesNothing) {
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), saved) << "a second shutdown saved the empty tables";
 }
 
+// ---- A start-up while running ---------------------------------------------------------------
+
+using RestartTest = TimerTest;
+
+TEST_F(RestartTest, StartUpWhileRunningWithTheSameArgumentsKeepsAnUnsavedValue) {
+    start({"score"});
+    host.addRoom(7, std::vector<std::string>{"SetStats-score"});
+    void* user = host.addUser(1001, 0);
+    ASSERT_TRUE(host.logon(user, 7));
+    ASSERT_TRUE(host.changeSpot(user, 7, 1, 7));
+    host.advance(0);
+    ASSERT_EQ(dir.read("psdata/morvelt.ini"), header("EIB", now()) + "score=7\n");
+    ASSERT_TRUE(host.changeSpot(user, 7, 1, 9));
+
+    start({"score"});
+    EXPECT_EQ(recordTable(host.plugin(), now()), (std::vector<std::string>{"1001 now 9"}));
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), header("EIB", now()) + "score=9\n");
+    EXPECT_EQ(host.memory().liveBlocks, 1u) << "one value array";
+    host.shutdown();
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), header("EIB", now()) + "score=9\n");
+    EXPECT_EQ(host.memory().liveBlocks, 0u);
+}
+
+TEST_F(RestartTest, StartUpWhileRunningWithMoreVariablesSizesEveryRecordAnew) {
+    constexpr uint32_t kUsers = 300;
+    start({"score"});
+    host.addRoom(7, std::vector<std::string>{"SetStats-score"});
+    std::vector<void*> users;
+    for (uint32_t i = 0; i < kUsers; ++i) {
+        users.push_back(host.addUser(1001 + i, 0));
+        ASSERT_TRUE(host.logon(users.back(), 7));
+        ASSERT_TRUE(host.changeSpot(users.back(), 7, 1, static_cast<int16_t>(i)));
+    }
+
+    std::vector<std::string> names;
+    for (int v = 9; v >= 1; --v) names.push_back("v" + std::to_string(v));
+    names.push_back("score");  // the last argument: variable 1, as before
+    start(names);
+    ASSERT_EQ(host.plugin().variableCount(), 10u);
+    host.addRoom(8, std::vector<std::string>{"SetStats-v9"});  // variable 10, the array's last slot
+    for (uint32_t i = 0; i < kUsers; ++i) {
+        ASSERT_TRUE(host.enterRoom(users[i], 8));
+        ASSERT_TRUE(host.changeSpot(users[i], 8, 1, static_cast<int16_t>(-1 - static_cast<int32_t>(i))));
+    }
+    ASSERT_EQ(host.plugin().recordCount(), kUsers);
+    for (uint32_t i = 0; i < kUsers; ++i) {
+        const StatRecord& record = host.plugin().records()[i];
+        ASSERT_EQ(record.key, 1001 + i);
+        EXPECT_EQ(record.values[0], static_cast<int16_t>(i));
+        EXPECT_EQ(record.values[9], static_cast<int16_t>(-1 - static_cast<int32_t>(i)));
+        for (int v = 1; v < 9; ++v) EXPECT_EQ(record.values[v], 0) << "key " << record.key << " slot " << v;
+    }
+    host.shutdown();
+    EXPECT_EQ(host.memory().liveBlocks, 0u);
+}
+
 }  // namespace

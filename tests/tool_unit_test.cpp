@@ -5,11 +5,16 @@
 #include <string>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "sim/work_dir.h"
+#include "tests/journal_file.h"
 #include "tools/common/clock_text.h"
 #include "tools/common/run_folder.h"
+#include "tools/data/datafile_report.h"
 #include "tools/data/edit.h"
 #include "tools/data/export.h"
 #include "tools/sim/script.h"
@@ -238,6 +243,30 @@ TEST(EditActions, AStampOfZeroIsRefused) {
             EXPECT_NE(error.find("drop KEY removes a user"), std::string::npos) << error;
         }
     }
+}
+
+// A journal of a save cut short is replayed over the file at the next start: inspect shows the
+// file as it is, and says so.
+TEST(ToolFiles, InspectSaysAJournalIsPending) {
+    hostsim::WorkDir dir;
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.journal",
+                          journalfile::journalFor("psdata/morvelt.ini", "[EIB:1767225600]\nscore=2\n")));
+    ASSERT_EQ(chmod("psdata/morvelt.ini.journal", 0600), 0);
+    const std::string journal = journalfile::absolute("psdata/morvelt.ini.journal");
+    simtool::LoadRequest request{dir.path() + "/psdata/morvelt.ini", {"score"}, 1767225600};
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    std::string error;
+    EXPECT_TRUE(simtool::inspectDataFile(request, out, &error)) << error;
+    fclose(out);
+    std::string report(text, size);
+    free(text);
+    EXPECT_NE(report.find("\njournal pending: " + journal + ", from a save cut short; the next start of the host "
+                          "writes its text over the file, so the file shown here is not what the plug-in will read\n"),
+              std::string::npos)
+        << report;
 }
 
 }  // namespace

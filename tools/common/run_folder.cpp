@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "store/data_file.h"
+#include "store/file_status.h"
 #include "tools/common/folder_owner.h"
 
 namespace simtool {
@@ -36,20 +37,11 @@ bool makeFolder(const std::string& path, std::string* error) {
     return true;
 }
 
-// Whether the open file `fd` is a regular file of at most kReadLimit bytes; false with a
-// message naming `path` otherwise. A device such as /dev/zero would never end.
-bool readableSize(int fd, const std::string& path, std::string* error) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        *error = path + ": cannot read the file: " + strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": expected an ordinary file, and this is a device, folder or pipe";
-        return false;
-    }
-    if (static_cast<uint64_t>(st.st_size) > kReadLimit) {
-        *error = path + ": " + std::to_string(st.st_size) + " bytes, more than the " +
+// Whether a file of `size` bytes at `path` may be read; false with a message naming `path`
+// otherwise.
+bool readableSize(uint64_t size, const std::string& path, std::string* error) {
+    if (size > kReadLimit) {
+        *error = path + ": " + std::to_string(size) + " bytes, more than the " +
                  std::to_string(kReadLimit >> 20) + " MiB the tool reads";
         return false;
     }
@@ -118,17 +110,26 @@ bool RunFolder::enter(const std::string& chosen, std::string* error) {
 const std::string& RunFolder::path() const { return temp_ != nullptr ? temp_->path() : chosen_; }
 
 bool readFile(const std::string& path, std::string* content, std::string* error, bool followLinks) {
-    // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
-    if (fd < 0 && errno == ELOOP && !followLinks) {
-        *error = path + ": is a symbolic link, not a file the tool made: it is not followed";
-        return false;
+    // The plug-in's own rule: a FIFO is refused without waiting for a writer, and a device such
+    // as /dev/zero, which would never end, is never read.
+    int fd;
+    uint64_t size;
+    mode_t mode;
+    switch (store::openRegularFile(path.c_str(), fd, size, mode, followLinks ? 0 : O_NOFOLLOW)) {
+        case store::OpenedFile::kFailed: {
+            int failed = errno;
+            *error = failed == ELOOP && !followLinks
+                         ? path + ": is a symbolic link, not a file the tool made: it is not followed"
+                         : path + ": cannot read the file: " + strerror(failed);
+            return false;
+        }
+        case store::OpenedFile::kNotRegular:
+            *error = path + ": expected an ordinary file, and this is a device, folder or pipe";
+            return false;
+        case store::OpenedFile::kRegular:
+            break;
     }
-    if (fd < 0) {
-        *error = path + ": cannot read the file: " + strerror(errno);
-        return false;
-    }
-    bool ok = readableSize(fd, path, error) && readAll(fd, path, content, error);
+    bool ok = readableSize(size, path, error) && readAll(fd, path, content, error);
     close(fd);
     return ok;
 }

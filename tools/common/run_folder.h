@@ -22,7 +22,7 @@ class RunFolder {
     // Enters `chosen`, creating it and its psdata folder as needed, or a temporary folder when
     // `chosen` is empty. Run as root, first becomes the owner of `chosen`'s psdata folder (or of
     // `chosen`, or of the folder it is made in, the first that exists) where another user owns
-    // it (tools/folder_owner.h). Fails, changing nothing, when `chosen` already holds a data file
+    // it (tools/common/folder_owner.h). Fails, changing nothing, when `chosen` already holds a data file
     // (or its backup), or cannot be made or entered, or that owner cannot be become.
     bool enter(const std::string& chosen, std::string* error);
 

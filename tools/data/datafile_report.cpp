@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 
+#include "store/file_replace.h"
 #include "store/key_names.h"
 #include "store/records.h"
 #include "tools/common/clock_text.h"
@@ -218,6 +219,10 @@ bool inspectDataFile(const LoadRequest& request, FILE* out, std::string* error) 
 
     fprintf(out, "data file: %s (%zu lines), read by the plug-in at %s UTC\n", request.file.c_str(), explanation.lines,
             formatDate(request.now).c_str());
+    store::Path journal;
+    if (store::journalPending(request.file.c_str(), journal))
+        fprintf(out, "journal pending: %s, from a save cut short; the next start of the host writes its text over "
+                     "the file, so the file shown here is not what the plug-in will read\n", journal.text);
     std::string list;
     for (size_t v = 0; v < loaded.variables.size(); ++v) list += " " + std::to_string(v + 1) + "=" + loaded.variables[v];
     fprintf(out, "variables, as the plug-in numbers them:%s\n\n", list.empty() ? " none" : list.c_str());

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "host/api.h"
+#include "store/attributes.h"
 #include "store/data_file.h"
 #include "store/fd.h"
 #include "store/file_replace.h"
@@ -400,6 +401,7 @@ EditResult writeEditedFile(const EditRequest& request, const std::string& origin
         *error = backup + ": cannot keep the file as it was there: " + strerror(failed) + "; nothing was changed";
         return {kEditNotDone, ""};
     }
+    store::copyAttributesWhereCan(request.file.c_str(), backup.c_str());
     undoText = restored;
     store::ReplaceResult result = restored != nullptr
                                       ? store::replaceFile(request.file.c_str(), store::Content{writeUndoText, undoTextSize},
@@ -410,6 +412,9 @@ EditResult writeEditedFile(const EditRequest& request, const std::string& origin
         *error = request.file + ": cannot write it: " + strerror(result.error) + "; the file as it was is kept as " + backup;
         return {kEditNotDone, ""};
     }
+    if (result.unjournaled)
+        fprintf(out, "\nwarning: %s was rewritten in place without a journal (none could be written: %s); a crash "
+                     "during the write could have torn it\n", request.file.c_str(), strerror(result.journalError));
     if (restored != nullptr)
         fprintf(out, "\nwrote %s; the file as it was is kept as %s\n", request.file.c_str(), backup.c_str());
     else
@@ -535,6 +540,13 @@ EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
     EditLock lock;
     int locked = lockFile(request, &lock, out, error);
     if (locked != kEditDone) return {locked, ""};
+    store::Path journal;
+    if (store::journalPending(request.file.c_str(), journal)) {
+        *error = request.file + ": the journal " + journal.text + " of a save cut short is pending, and the next "
+                 "start of the host replays it over any edit: start and stop the host once first (or remove the "
+                 "journal to give up that save); nothing was changed";
+        return {kEditNotDone, ""};
+    }
     std::string content;
     if (!readFile(request.file, &content, error)) return {kEditBadInput, ""};
     if (request.undoCopy >= 0) return undo(request, content, found, out, error);
