@@ -26,7 +26,6 @@ namespace {
 using namespace simtool;
 
 constexpr int kOk = 0;
-constexpr int kNotDone = 1;
 constexpr int kBadInput = 2;
 
 const char kDescription[] =
