@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "sim/host.h"
 #include "sim/work_dir.h"
 #include "tests/journal_file.h"
 #include "tools/common/clock_text.h"
@@ -248,6 +249,7 @@ TEST(EditActions, AStampOfZeroIsRefused) {
 // A journal of a save cut short is replayed over the file at the next start: inspect shows the
 // file as it is, and says so.
 TEST(ToolFiles, InspectSaysAJournalIsPending) {
+    hostsim::Host host;  // the store built into the tool takes its blocks from the current host
     hostsim::WorkDir dir;
     ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
     ASSERT_TRUE(dir.write("psdata/morvelt.ini.journal",
