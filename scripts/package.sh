@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release bundle, dist/morvelt-<version>-linux-i386.tar.gz, for server operators: the
-# i386 plug-in (stripped, its debug symbols beside it), morvelt-sim, the operators' documentation,
-# the example script and SHA256SUMS. It builds in a fresh build/package (preset "package"), and
+# i386 plug-in (stripped, its debug symbols beside it), morvelt and morvelt-sim, the guides, the
+# licence, the changes, the example script and SHA256SUMS; and the archive's own checksum beside
+# it, dist/morvelt-<version>-linux-i386.tar.gz.sha256, which `sha256sum -c` accepts in dist/. It builds in a fresh build/package (preset "package"), and
 # two runs from the same commit give the same archive, byte for byte, in any checkout folder:
 # every date in it is the commit's (SOURCE_DATE_EPOCH, when set, overrides it).
 set -euo pipefail
@@ -31,4 +32,6 @@ cmake --preset package >build/package/package-build.log 2>&1 &&
 archive=$(ls build/package/morvelt-*-linux-i386.tar.gz)
 mkdir -p dist
 cp "$archive" dist/
-echo "dist/$(basename "$archive")"
+(cd dist && sha256sum -- "$(basename "$archive")" >"$(basename "$archive").sha256")
+echo "dist/$(basename "$archive").sha256"
+echo "dist/$(basename "$archive")"  # last: scripts/check_reproducible.sh reads it

@@ -29,8 +29,8 @@ int statLink(const char* path, FileStatus* status) { return ::lstat(path, status
 int statDescriptor(int fd, FileStatus* status) { return ::fstat(fd, status); }
 #endif
 
-OpenedFile openRegularFile(const char* path, int& fd, uint64_t& size, mode_t& mode) {
-    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+OpenedFile openRegularFile(const char* path, int& fd, uint64_t& size, mode_t& mode, int extraFlags) {
+    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags);
     if (fd < 0) return OpenedFile::kFailed;
     FileStatus status;
     if (statDescriptor(fd, &status) != 0) {

@@ -32,11 +32,12 @@ enum class OpenedFile {
     kNotRegular,  // a FIFO, device, folder or socket: not kept open
 };
 
-// Opens the file at `path` (links followed) for reading, and keeps it open only where it is a
-// regular file, as fstat on the opened descriptor shows: a FIFO or a device is opened without
-// waiting (O_NONBLOCK) and never read. Sets `fd` (the caller closes it) and, unless kFailed,
-// the file's `size` and `mode` (the tool, built with 64-bit times, has another FileStatus).
-OpenedFile openRegularFile(const char* path, int& fd, uint64_t& size, mode_t& mode);
+// Opens the file at `path` (links followed, unless `extraFlags` holds O_NOFOLLOW) for reading,
+// and keeps it open only where it is a regular file, as fstat on the opened descriptor shows: a
+// FIFO or a device is opened without waiting (O_NONBLOCK) and never read. Sets `fd` (the caller
+// closes it) and, unless kFailed, the file's `size` and `mode` (the tool, built with 64-bit
+// times, has another FileStatus). `extraFlags` are added to open's flags.
+OpenedFile openRegularFile(const char* path, int& fd, uint64_t& size, mode_t& mode, int extraFlags = 0);
 
 // "a FIFO", "a character device", "a folder" and so on: what a file of type `mode` is, for
 // messages.

@@ -100,7 +100,7 @@ void logBackupFailed(int error) {
 
 void logLocked(const char* path) {
     FormattedLogMessage(0, kSource,
-                        "%s is locked by another program (morvelt-sim edit?). The plug-in goes on without "
+                        "%s is locked by another program (morvelt edit?). The plug-in goes on without "
                         "its lock, so an edit cannot tell that this host is running.",
                         path);
 }

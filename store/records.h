@@ -36,6 +36,11 @@ uint32_t presentTime();
 // Forgets what this life read of the clock, at the life's end.
 void forgetClock();
 
+#ifdef MORVELT_STORE_IN_TOOL
+// The tools' clock: while set, the clock reads what it returns, and no other clock is asked.
+extern uint32_t (*toolClock)();
+#endif
+
 // Sets the record's stamp to `stamp`, or to the present time when `stamp` is 0, noting a change
 // where that differs from the stamp it had.
 void stampRecord(StatRecord& record, uint32_t stamp);

@@ -23,9 +23,10 @@
 
 #include "tests/journal_file.h"
 #include "tests/plugin_fixture.h"
-#include "tools/edit.h"
-#include "tools/edit_lock.h"
-#include "tools/run_folder.h"
+#include "tools/common/output.h"
+#include "tools/common/run_folder.h"
+#include "tools/data/edit.h"
+#include "tools/data/edit_lock.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ int editScoreAt(const std::string& path, bool dryRun, std::string* output, std::
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
-    int status = simtool::runEdit(request, out, error);
+    int status = simtool::runEdit(request, out, error).status;
     fclose(out);
     output->assign(text, size);
     free(text);
@@ -191,7 +192,118 @@ TEST_F(FolderLockTest, AnEditFollowsASymbolicLinkAndKeepsTheOldFileBesideTheLink
     EXPECT_STREQ(target, "../volume/stats.ini");
     EXPECT_EQ(dir.read("volume/stats.ini"), "[EIB:1767225600]\nscore=9\n");
     EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), "[EIB:1767225600]\nscore=1\n");
-    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit.1"), "an older edit's\n");
+    EXPECT_EQ(folderEntries("psdata"),
+              (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit", "morvelt.ini.before-edit.1"}));
+}
+
+// An undo of psdata/morvelt.ini, as the tool's undo command runs it.
+int undoEdit(std::string* error) {
+    simtool::EditRequest request;
+    request.file = "psdata/morvelt.ini";
+    request.now = hostsim::Host::kDefaultClock;
+    request.undoCopy = 0;
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    int status = simtool::runEdit(request, out, error).status;
+    fclose(out);
+    free(text);
+    return status;
+}
+
+TEST_F(FolderLockTest, UndoIsRefusedWhileAHostRunsAndPutsTheCopyBackAfterShutdown) {
+    const std::string edited = "[EIB:1767225600]\nscore=9\n", kept = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", edited));
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.before-edit", kept));
+    start({"score"});
+    std::string error;
+    EXPECT_EQ(undoEdit(&error), simtool::kEditNotDone);
+    EXPECT_NE(error.find("stop the host first; nothing was changed"), std::string::npos) << error;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), kept);
+    host.shutdown();
+    std::string saved = dir.read("psdata/morvelt.ini");
+    ASSERT_EQ(undoEdit(&error), simtool::kEditDone) << error;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), kept);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit"), saved) << "undo keeps what it replaces";
+    EXPECT_EQ(dir.read("psdata/morvelt.ini.before-edit.1"), kept);
+}
+
+TEST_F(FolderLockTest, UndoNeverReadsACopyThroughALink) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=9\n"));
+    ASSERT_TRUE(dir.write("secret", "[EIB:1767225600]\nscore=666\n"));
+    ASSERT_EQ(symlink("../secret", "psdata/morvelt.ini.before-edit"), 0);
+    std::string error;
+    EXPECT_EQ(undoEdit(&error), simtool::kEditBadInput);
+    EXPECT_EQ(error, "psdata/morvelt.ini.before-edit: is a symbolic link, not a file the tool made: it is not followed");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
+}
+
+TEST_F(FolderLockTest, KeptCopiesGrowOlderAsEntriesNeverThroughALink) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    ASSERT_TRUE(dir.write("victim", "not the tool's\n"));
+    ASSERT_EQ(symlink("../victim", "psdata/morvelt.ini.before-edit.3"), 0);
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini.before-edit.9", "the oldest\n"));
+    std::string output, error;
+    ASSERT_EQ(editScore(false, &output, &error), simtool::kEditDone) << error;
+    EXPECT_EQ(dir.read("victim"), "not the tool's\n");
+    char target[64] = {};
+    EXPECT_GT(readlink("psdata/morvelt.ini.before-edit.4", target, sizeof target - 1), 0);
+    EXPECT_FALSE(dir.exists("psdata/morvelt.ini.before-edit.9")) << "ten copies at most";
+    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit",
+                                                                 "morvelt.ini.before-edit.4"}));
+}
+
+// A stream that takes `room` bytes and then fails as a full disk does.
+ssize_t writeWithinRoom(void* cookie, const char* /*data*/, size_t size) {
+    size_t* room = static_cast<size_t*>(cookie);
+    if (size > *room) {
+        errno = ENOSPC;
+        return -1;
+    }
+    *room -= size;
+    return static_cast<ssize_t>(size);
+}
+
+FILE* streamWithRoom(size_t* room) {
+    return fopencookie(room, "w", cookie_io_functions_t{nullptr, writeWithinRoom, nullptr, nullptr});
+}
+
+// The edit of editScore, writing its report to a stream with `room` bytes.
+simtool::EditResult editScoreWithRoom(size_t room, std::string* error) {
+    simtool::EditRequest request;
+    request.file = "psdata/morvelt.ini";
+    request.variables = {"score"};
+    request.actions = {{1, {"set", "EIB", "score", "9"}}};
+    request.now = hostsim::Host::kDefaultClock;
+    FILE* out = streamWithRoom(&room);
+    simtool::EditResult result = simtool::runEdit(request, out, error);
+    EXPECT_NE(simtool::outputError(out), 0) << "the report did not fill the stream";
+    fclose(out);
+    return result;
+}
+
+TEST_F(FolderLockTest, AnEditWhoseReportCannotBeWrittenChangesNothing) {
+    const std::string file = "[EIB:1767225600]\nscore=1\n";
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", file));
+    std::string error;
+    simtool::EditResult result = editScoreWithRoom(0, &error);
+    EXPECT_EQ(result.status, simtool::kEditOutputFailed);
+    EXPECT_EQ(result.written, "");
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), file);
+    EXPECT_EQ(folderEntries("psdata"), std::vector<std::string>{"morvelt.ini"});
+}
+
+TEST_F(FolderLockTest, AnOutputFailureAfterTheWriteKnowsTheFileWasWritten) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    std::string output, error;
+    ASSERT_EQ(editScore(true, &output, &error), simtool::kEditDone) << error;
+    size_t report = output.find("\ndry run:");  // what is printed before the file is changed
+    ASSERT_NE(report, std::string::npos) << output;
+    simtool::EditResult result = editScoreWithRoom(report, &error);
+    EXPECT_EQ(result.status, simtool::kEditDone) << error;
+    EXPECT_EQ(result.written.rfind("psdata/morvelt.ini was written; the file as it was is kept as psdata/morvelt.ini.before-edit", 0), 0u) << result.written;
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=9\n");
 }
 
 // The value of the file's attribute user.note, or "(none)".
@@ -384,7 +496,7 @@ class RootEditTest : public PluginTest {
             if (!simtool::parseEditActions(actions, &request.actions, &error)) return 98;
             request.now = hostsim::Host::kDefaultClock;
             FILE* out = fopen("/dev/null", "w");
-            int status = simtool::runEdit(request, out, &error);
+            int status = simtool::runEdit(request, out, &error).status;
             fclose(out);
             return status;
         });

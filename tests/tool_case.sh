@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs morvelt-sim on one case of tests/fixtures/sim and compares what it did with the case.
+# Runs a tool (morvelt-sim, or morvelt) on one case of tests/fixtures/sim and compares what it
+# did with the case.
 #
-#   tool_case.sh CASE_FILE TOOL PLUGIN BUILD_DIR [EMULATOR...]
+#   tool_case.sh CASE_FILE SIM_TOOL DATA_TOOL PLUGIN BUILD_DIR [EMULATOR...]
 #
 # A case file holds, one a line:
+#   tool: morvelt        runs morvelt, the data tool, instead of morvelt-sim
 #   args: ARGUMENTS      the tool's arguments (split at blanks), run from the fixture folder;
 #                        @BUILD@ stands for the build folder
 #   status: N            the exit status expected
@@ -11,6 +13,8 @@
 #                        writes nothing)
 #   alone                a copy of the tool is run from an empty folder, with no plug-in beside
 #                        it; @ALONE@ stands for that folder
+#   stdout: PATH         the tool's standard output goes to PATH (such as /dev/full); the case's
+#                        stdout section is then empty
 #   unchanged: PATH      a file that must be byte for byte the same afterwards
 #   copy: NAME           copies the fixture NAME into a scratch folder, @FILES@ in the arguments
 #                        and the output (one line each; several allowed)
@@ -21,8 +25,8 @@
 # In the expected output, @PLUGIN@ stands for the plug-in's path, @BUILD@ for the build folder,
 # @FIXTURES@ for the fixture folder and @SOURCE@ for the source folder.
 set -u
-case_file=$1 tool=$2 plugin=$3 build=$4
-shift 4
+case_file=$1 sim_tool=$2 data_tool=$3 plugin=$4 build=$5
+shift 5
 emulator=("$@")
 fixtures=$(cd "$(dirname "$case_file")" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,6 +41,9 @@ mkdir "$files"
 sed -n 's/^copy: //p' "$case_file" | while read -r name; do cp "$fixtures/$name" "$files/"; done
 args=$(field args | sed -e "s|@BUILD@|$build|g" -e "s|@FILES@|$files|g")
 want_status=$(field status)
+tool=$sim_tool
+[ "$(field tool)" != morvelt ] || tool=$data_tool
+stdout_to=$(field stdout)
 extra=()
 grep -qx nowrite "$case_file" && extra=(--dir "$work/run")
 unchanged=$(field unchanged)
@@ -48,8 +55,9 @@ fi
 [ -z "$unchanged" ] || cp "$fixtures/$unchanged" "$work/before"
 
 # shellcheck disable=SC2086  # the arguments are split at blanks on purpose
-(cd "$fixtures" && "${emulator[@]}" "$tool" "${extra[@]}" $args >"$work/stdout" 2>"$work/stderr")
+(cd "$fixtures" && "${emulator[@]}" "$tool" "${extra[@]}" $args >"${stdout_to:-$work/stdout}" 2>"$work/stderr")
 status=$?
+[ -z "$stdout_to" ] || : >"$work/stdout"
 
 fail=0
 normalize() {

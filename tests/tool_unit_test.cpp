@@ -10,14 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "sim/host.h"
 #include "sim/work_dir.h"
 #include "tests/journal_file.h"
-#include "tools/clock_text.h"
-#include "tools/datafile_report.h"
-#include "tools/edit.h"
-#include "tools/export.h"
-#include "tools/run_folder.h"
-#include "tools/script.h"
+#include "tools/common/clock_text.h"
+#include "tools/common/run_folder.h"
+#include "tools/data/datafile_report.h"
+#include "tools/data/edit.h"
+#include "tools/data/export.h"
+#include "tools/sim/script.h"
 
 namespace {
 
@@ -248,13 +249,14 @@ TEST(EditActions, AStampOfZeroIsRefused) {
 // A journal of a save cut short is replayed over the file at the next start: inspect shows the
 // file as it is, and says so.
 TEST(ToolFiles, InspectSaysAJournalIsPending) {
+    hostsim::Host host;  // the store built into the tool takes its blocks from the current host
     hostsim::WorkDir dir;
     ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
     ASSERT_TRUE(dir.write("psdata/morvelt.ini.journal",
                           journalfile::journalFor("psdata/morvelt.ini", "[EIB:1767225600]\nscore=2\n")));
     ASSERT_EQ(chmod("psdata/morvelt.ini.journal", 0600), 0);
     const std::string journal = journalfile::absolute("psdata/morvelt.ini.journal");
-    simtool::PluginLoadRequest request{dir.path() + "/psdata/morvelt.ini", {"score"}, 1767225600, MORVELT_PLUGIN_PATH};
+    simtool::LoadRequest request{dir.path() + "/psdata/morvelt.ini", {"score"}, 1767225600};
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);

@@ -1,0 +1,66 @@
+// The tool's side of the data folder's and data file's locks.
+#include "tools/data/edit_lock.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/common/folder_owner.h"
+
+namespace simtool {
+
+namespace {
+
+// Opens `path` with `flags` added (never waiting on a FIFO) and takes its exclusive lock without
+// waiting; `what` names it in messages. kLocked with the descriptor in `fd`, or why not.
+LockResult lockExclusive(const std::string& path, int flags, const std::string& what, int* fd, std::string* why) {
+    *fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
+    if (*fd < 0) {
+        *why = "cannot open " + what + " to lock it: " + strerror(errno);
+        return LockResult::kNotLockable;
+    }
+    if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
+    int error = errno;
+    close(*fd);
+    *fd = -1;
+    if (error == EWOULDBLOCK) {
+        *why = "a running host holds " + what + " (the plug-in locks it from start-up to shutdown)";
+        return LockResult::kHostRunning;
+    }
+    *why = "cannot lock " + what + " to make sure no host runs there: " + strerror(error);
+    return LockResult::kNotLockable;
+}
+
+// Whether `path`, through its links, leads to the open file `fd`.
+bool leadsTo(const std::string& path, int fd) {
+    struct stat atPath, opened;
+    return stat(path.c_str(), &atPath) == 0 && fstat(fd, &opened) == 0 && atPath.st_dev == opened.st_dev &&
+           atPath.st_ino == opened.st_ino;
+}
+
+}  // namespace
+
+EditLock::~EditLock() { release(); }
+
+void EditLock::release() {
+    if (folderFd_ >= 0) close(folderFd_);
+    if (fileFd_ >= 0) close(fileFd_);
+    folderFd_ = fileFd_ = -1;
+}
+
+LockResult EditLock::lock(const std::string& file, std::string* why) {
+    std::string folder = folderOf(file);
+    LockResult result = lockExclusive(folder, O_DIRECTORY, "its folder " + folder, &folderFd_, why);
+    if (result == LockResult::kLocked) result = lockExclusive(file, 0, "the file", &fileFd_, why);
+    if (result == LockResult::kLocked && !leadsTo(file, fileFd_)) {
+        *why = "the file was replaced while it was being locked (a running host saving it?)";
+        result = LockResult::kHostRunning;
+    }
+    if (result != LockResult::kLocked) release();
+    return result;
+}
+
+}  // namespace simtool
