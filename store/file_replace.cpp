@@ -110,15 +110,25 @@ bool lacksSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 // Notes in `result` the status of `fd`, the file just written with the content and flushed.
 void noteWritten(ReplaceResult& result, int fd) { result.written = statDescriptor(fd, &result.status) == 0; }
 
+// Whether an entry of another user stands at `path`: in a folder with the sticky bit, the
+// process may not remove it.
+bool othersEntryAt(const char* path) {
+    FileStatus status;
+    return statLink(path, &status) == 0 && status.st_uid != ::geteuid();
+}
+
 // Writes `content` to a new file at `temp`, flushed to disk, with the target's identity where
 // the target exists, and notes its status in `result`. Returns 0, kRewriteInPlace where the
-// target exists but the new file cannot be made like it (no permission in the folder, an entry
-// at `temp` that cannot be removed, such as another user's in a folder with the sticky bit, an
-// owner that cannot be given, no room), or an errno. Nothing is left at `temp` unless it
-// returns 0.
+// target exists but the new file cannot be made like it (no permission in the folder, another
+// user's entry at `temp`, an owner that cannot be given, no room), or an errno. Nothing of this
+// process is left at `temp` unless it returns 0.
 int writeNewFile(const Target& target, const char* temp, const Content& content, ReplaceResult& result) {
     Fd fd(createExclusive(temp, target.exists ? 0600 : 0666));
-    if (!fd.ok()) return target.exists && (lacksPermission(errno) || errno == EEXIST) ? kRewriteInPlace : errno;
+    if (!fd.ok()) {
+        int error = errno;
+        bool barred = lacksPermission(error) || (error == EEXIST && othersEntryAt(temp));
+        return target.exists && barred ? kRewriteInPlace : error;
+    }
     int error = 0;
     if (target.exists && !takeIdentity(fd.get(), target.status)) error = kRewriteInPlace;
     if (error == 0 && target.exists && !takeAttributes(target, fd.get())) error = kRewriteInPlace;
