@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#if defined(__i386__)
+#if defined(__i386__) && !defined(MORVELT_STORE_IN_TOOL)
 extern "C" {
 // The 2.2-era entry points behind stat64, lstat64 and fstat64; `version` names the layout of
 // struct stat64 the caller passes.
@@ -17,7 +17,7 @@ int __fxstat64(int version, int fd, struct stat64* status);
 
 namespace store {
 
-#if defined(__i386__)
+#if defined(__i386__) && !defined(MORVELT_STORE_IN_TOOL)
 constexpr int kStatVersion = 3;  // _STAT_VER_LINUX on i386: the kernel's struct stat64
 
 int statPath(const char* path, FileStatus* status) { return __xstat64(kStatVersion, path, status); }

@@ -10,7 +10,9 @@
 
 namespace store {
 
-#if defined(__i386__)
+// The tools, which are not bound to the baseline and are built with 64-bit times, use the
+// plain calls too, so that every part of a tool agrees on the layout.
+#if defined(__i386__) && !defined(MORVELT_STORE_IN_TOOL)
 using FileStatus = struct stat64;
 #else
 using FileStatus = struct stat;
