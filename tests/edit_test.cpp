@@ -487,11 +487,12 @@ class RootEditTest : public PluginTest {
     void plant(const std::function<bool()>& plant) { ASSERT_EQ(inChild(true, [&] { return plant() ? 0 : 1; }), 0); }
 
     // Root's edit of psdata/morvelt.ini with `actions`, in a child (it may give up root); its exit status.
-    int rootEdit(const std::vector<std::string>& actions) {
+    int rootEdit(const std::vector<std::string>& actions, bool force = false) {
         return inChild(false, [&] {
             simtool::EditRequest request;
             request.file = "psdata/morvelt.ini";
             request.variables = {"score"};
+            request.force = force;
             std::string error;
             if (!simtool::parseEditActions(actions, &request.actions, &error)) return 98;
             request.now = hostsim::Host::kDefaultClock;
@@ -544,6 +545,7 @@ TEST_F(RootEditTest, ADataFileLinkedToARootOnlyFileIsNeitherReadNorWritten) {
     rootFile("root-only", 0640, record);
     plant([] { return symlink("../root-only", "psdata/morvelt.ini") == 0; });
     EXPECT_EQ(rootEdit({"stamp", "all", "now"}), simtool::kEditNotDone);
+    EXPECT_EQ(rootEdit({"stamp", "all", "now"}, true), simtool::kEditNotDone) << "--force is for locks, not for rights";
     EXPECT_EQ(dir.read("root-only"), record);
     struct stat file = statusOf("root-only");
     EXPECT_EQ(file.st_mode & 07777, 0640u);

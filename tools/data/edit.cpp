@@ -318,7 +318,8 @@ std::string joined(const std::vector<std::string>& words, const char* separator 
 }
 
 // Refuses, with the message and status for it, unless the folder of `file` and the file it leads
-// to can be locked (or --force says to go on where a lock cannot be asked for).
+// to can be locked (or --force says to go on where a lock cannot be asked for; never where the
+// file cannot be opened, which no edit could read).
 int lockFile(const EditRequest& request, EditLock* lock, FILE* out, std::string* error) {
     std::string why;
     LockResult result = lock->lock(request.file, &why);
@@ -327,8 +328,9 @@ int lockFile(const EditRequest& request, EditLock* lock, FILE* out, std::string*
         fprintf(out, "warning: %s; going on as --force says\n", why.c_str());
         return kEditDone;
     }
-    *error = request.file + ": " + why + (result == LockResult::kHostRunning
-                                              ? ": stop the host first; nothing was changed"
+    *error = request.file + ": " + why + (result == LockResult::kHostRunning ? ": stop the host first; nothing was changed"
+                                          : result == LockResult::kNotOpened
+                                              ? "; nothing was changed"
                                               : "; nothing was changed (--force edits without this check)");
     return kEditNotDone;
 }

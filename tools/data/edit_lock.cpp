@@ -15,12 +15,13 @@ namespace simtool {
 namespace {
 
 // Opens `path` with `flags` added (never waiting on a FIFO) and takes its exclusive lock without
-// waiting; `what` names it in messages. kLocked with the descriptor in `fd`, or why not.
+// waiting; `what` names it in messages. kLocked with the descriptor in `fd`, or why not
+// (kNotOpened where `path` cannot be opened).
 LockResult lockExclusive(const std::string& path, int flags, const std::string& what, int* fd, std::string* why) {
     *fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
     if (*fd < 0) {
         *why = "cannot open " + what + " to lock it: " + strerror(errno);
-        return LockResult::kNotLockable;
+        return LockResult::kNotOpened;
     }
     if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
     int error = errno;
@@ -54,6 +55,7 @@ void EditLock::release() {
 LockResult EditLock::lock(const std::string& file, std::string* why) {
     std::string folder = folderOf(file);
     LockResult result = lockExclusive(folder, O_DIRECTORY, "its folder " + folder, &folderFd_, why);
+    if (result == LockResult::kNotOpened) result = LockResult::kNotLockable;  // its files may still be writable
     if (result == LockResult::kLocked) result = lockExclusive(file, 0, "the file", &fileFd_, why);
     if (result == LockResult::kLocked && !leadsTo(file, fileFd_)) {
         *why = "the file was replaced while it was being locked (a running host saving it?)";

@@ -13,6 +13,7 @@ enum class LockResult {
     kLocked,       // held until the EditLock goes
     kHostRunning,  // a host holds the folder or the file, or was saving the file meanwhile
     kNotLockable,  // a lock cannot be asked for at all (some network file systems)
+    kNotOpened,    // the file itself cannot be opened (no permission): there is nothing to edit
 };
 
 class EditLock {

@@ -63,7 +63,17 @@ NearMiss nearMiss(const std::string& spot, const std::string& prefix) {
 // `name` as the plug-in keeps it.
 std::string keptName(const std::string& name) { return name.substr(0, kVariableNameMax); }
 
+// Whether a spot naming `variable` reaches a configured variable: the plug-in looks the spot's
+// name up among the kept names as it stands, uncut.
 bool configured(const Script& script, const std::string& variable) {
+    for (const std::string& name : script.variables)
+        if (keptName(name) == variable) return true;
+    return false;
+}
+
+// Whether `variable` is a configured name written in full past the cut the plug-in keeps it by.
+bool namedPastCut(const Script& script, const std::string& variable) {
+    if (variable.size() <= kVariableNameMax) return false;
     for (const std::string& name : script.variables)
         if (keptName(name) == keptName(variable)) return true;
     return false;
@@ -88,6 +98,11 @@ std::string spotWarning(const Script& script, const RoomDecl& room, const std::s
         if (!startsWith(spot, prefix.text)) continue;
         std::string variable = spot.substr(kPrefixLength);
         if (configured(script, variable)) return "";
+        if (namedPastCut(script, variable))
+            return where(script, room.line) + about + " names the variable \"" + variable +
+                   "\" in full, but the plug-in keeps it cut to " + std::to_string(kVariableNameMax) +
+                   " characters, as \"" + keptName(variable) + "\" (name the spot \"" + prefix.text +
+                   keptName(variable) + "\"): " + prefix.unknownVar;
         return where(script, room.line) + about + " names the variable \"" + variable +
                "\", which the variables line does not configure (" + variableList(script) + "): " + prefix.unknownVar;
     }

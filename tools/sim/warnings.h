@@ -5,7 +5,8 @@
 //   - a spot whose name is nearly "GetStats-" or "SetStats-" (another letter case, a missing or
 //     different separator, one letter missing) is an ordinary spot to the plug-in;
 //   - a "GetStats-" or "SetStats-" spot whose variable the variables line does not configure
-//     (names compared as the plug-in keeps them: cut to 15 characters);
+//     as the plug-in keeps it (cut to 15 characters; a spot writing a longer name in full
+//     reaches nothing, and is told the kept name);
 //   - a change to a "SetStats-" spot by a user whose key is 1000 or less, whom the plug-in never
 //     records.
 // Warnings change nothing: the script runs on, and the exit status is the expectations'.
