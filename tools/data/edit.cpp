@@ -115,11 +115,12 @@ std::string checkWords(const EditAction& action) {
 // tells what each one changed.
 class Editor {
   public:
-    Editor(const EditRequest& request, FILE* out) : request_(request), out_(out) {}
+    Editor(const EditRequest& request, FILE* out);
     // False with a message naming the action at fault; the tables may then be half changed.
     bool apply(const EditAction& action, std::string* error);
-    // The plug-in's arguments after the renames and drops, in the host's order.
-    std::vector<std::string> arguments() const;
+    // The plug-in's arguments the file needs after the actions applied so far, in the host's
+    // order: each variable once, by the name the plug-in keeps.
+    const std::vector<std::string>& arguments() const { return arguments_; }
     bool variablesChanged() const { return variablesChanged_; }
 
   private:
@@ -138,10 +139,17 @@ class Editor {
     const EditRequest& request_;
     FILE* out_;
     bool variablesChanged_ = false;
-    std::vector<std::string> renamedFrom_;  // names given up by renames, to map the arguments
-    std::vector<std::string> renamedTo_;
-    std::vector<std::string> dropped_;
+    std::vector<std::string> arguments_;
 };
+
+// Adds `name` to `names` unless it is there already.
+void addOnce(std::vector<std::string>& names, const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+}
+
+Editor::Editor(const EditRequest& request, FILE* out) : request_(request), out_(out) {
+    for (const std::string& given : request_.variables) addOnce(arguments_, keptName(given));
+}
 
 std::string userName(const StatRecord& record) {
     return keyName(record.key) + " (key " + std::to_string(record.key) + ")";
@@ -245,8 +253,9 @@ bool Editor::renameVariable(const std::vector<std::string>& w, std::string* erro
     StatVariable& entry = isVar[index - 1];
     memset(entry.name, 0, sizeof entry.name);
     memcpy(entry.name, w[2].data(), w[2].size());
-    renamedFrom_.push_back(old);
-    renamedTo_.push_back(w[2]);
+    std::vector<std::string> renamed;
+    for (const std::string& name : arguments_) addOnce(renamed, name == old ? w[2] : name);
+    arguments_.swap(renamed);
     variablesChanged_ = true;
     fprintf(out_, "     variable %u, %s, is now %s in every user's section\n", index, old.c_str(), w[2].c_str());
     return true;
@@ -264,7 +273,7 @@ bool Editor::dropVariable(const std::vector<std::string>& w, std::string* error)
     }
     memmove(isVar + slot, isVar + slot + 1, (nbrVar - slot - 1) * sizeof(StatVariable));
     --nbrVar;
-    dropped_.push_back(name);
+    arguments_.erase(std::remove(arguments_.begin(), arguments_.end(), name), arguments_.end());
     variablesChanged_ = true;
     fprintf(out_, "     variable %s dropped from every user's section (%u user%s held a value other than 0)\n",
             name.c_str(), holding, holding == 1 ? "" : "s");
@@ -298,17 +307,6 @@ bool Editor::apply(const EditAction& action, std::string* error) {
                                      : stamp(w, error);
     if (!ok) *error = actionName(action) + ": " + *error;
     return ok;
-}
-
-std::vector<std::string> Editor::arguments() const {
-    std::vector<std::string> arguments;
-    for (const std::string& given : request_.variables) {
-        std::string name = keptName(given);
-        for (size_t i = 0; i < renamedFrom_.size(); ++i)
-            if (name == renamedFrom_[i]) name = renamedTo_[i];
-        if (std::find(dropped_.begin(), dropped_.end(), name) == dropped_.end()) arguments.push_back(name);
-    }
-    return arguments;
 }
 
 std::string joined(const std::vector<std::string>& words, const char* separator = " ") {
