@@ -1,4 +1,4 @@
-// The shared locks on the data folder and the data file.
+// The shared locks on the working folder, the data folder and the data file.
 #include "store/folder_lock.h"
 
 #include <errno.h>
@@ -15,6 +15,7 @@ namespace store {
 
 namespace {
 
+int workFd = -1;     // the open working folder while its lock is held
 int folderFd = -1;   // the open data folder while its lock is held
 int fileFd = -1;     // the open data file while its lock is held
 int pendingFd = -1;  // a new data file, locked, while it is renamed over the old one
@@ -45,8 +46,8 @@ bool leadsTo(const char* path, int fd) {
 // shared lock on what it opened once `path` is seen to still lead there after the lock. The
 // descriptor, or -1: nothing there of the kind `flags` and `kind` ask for (a folder for
 // O_DIRECTORY; kind S_IFREG for a regular file), or no lock within `triesLeft` (logged, naming
-// `path`).
-int lockPath(const char* path, int flags, mode_t kind, int& triesLeft) {
+// it `shown`).
+int lockPath(const char* path, const char* shown, int flags, mode_t kind, int& triesLeft) {
     for (;;) {
         int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
         if (fd < 0) return -1;
@@ -56,7 +57,7 @@ int lockPath(const char* path, int flags, mode_t kind, int& triesLeft) {
                         : lockShared(fd, triesLeft);
         if (error == 0 && leadsTo(path, fd)) return fd;
         ::close(fd);
-        if (error == EWOULDBLOCK) logLocked(path);
+        if (error == EWOULDBLOCK) logLocked(shown);
         if (error != 0 || --triesLeft <= 0) return -1;  // a path that keeps changing: no lock
     }
 }
@@ -71,8 +72,9 @@ void closeHeld(int& fd) {
 void holdDataFolder() {
     releaseDataFolder();
     int triesLeft = kLockTries;
-    folderFd = lockPath(kDataDir, O_DIRECTORY, 0, triesLeft);
-    if (triesLeft > 0) fileFd = lockPath(kDataPath, 0, S_IFREG, triesLeft);
+    workFd = lockPath(".", "the working folder", O_DIRECTORY, 0, triesLeft);
+    if (triesLeft > 0) folderFd = lockPath(kDataDir, kDataDir, O_DIRECTORY, 0, triesLeft);
+    if (triesLeft > 0) fileFd = lockPath(kDataPath, kDataPath, 0, S_IFREG, triesLeft);
 }
 
 void lockNewDataFile(const char* path) {
@@ -92,6 +94,7 @@ void passDataFileLock(bool renamed) {
 }
 
 void releaseDataFolder() {
+    closeHeld(workFd);
     closeHeld(folderFd);
     closeHeld(fileFd);
     closeHeld(pendingFd);
