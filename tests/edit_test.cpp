@@ -91,6 +91,18 @@ TEST_F(FolderLockTest, AStartUpDuringAnEditWaitsABoundedTimeAndGoesOnWithoutTheL
     host.shutdown();
 }
 
+TEST_F(FolderLockTest, AStartUpWhileAToolHoldsTheWorkingFolderWaitsABoundedTimeAndSaysSo) {
+    ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
+    int edit = open(".", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(edit, LOCK_EX | LOCK_NB), 0);
+    start({"score"});
+    EXPECT_EQ(host.plugin().recordCount(), 1u) << "the start-up goes on and reads the file";
+    ASSERT_EQ(host.log().size(), 2u);
+    EXPECT_EQ(host.log()[1].find("[Morvelt] the working folder is locked by another program"), 0u) << host.log()[1];
+    close(edit);
+    host.shutdown();
+}
+
 TEST_F(FolderLockTest, AStartUpWhileAToolHoldsTheDataFileWaitsABoundedTimeAndSaysSo) {
     ASSERT_TRUE(dir.write("psdata/morvelt.ini", "[EIB:1767225600]\nscore=1\n"));
     int edit = open("psdata/morvelt.ini", O_RDONLY | O_CLOEXEC);
@@ -119,6 +131,23 @@ TEST_F(FolderLockTest, TheToolIsRefusedWhileAHostRunsAndLocksAfterShutdown) {
     std::string why;
     EXPECT_EQ(lock.lock("psdata/morvelt.ini", &why), simtool::LockResult::kLocked) << why;
     EXPECT_FALSE(folderLockable(LOCK_SH)) << "the tool's lock is exclusive";
+}
+
+TEST_F(FolderLockTest, TheToolLocksTheFolderThatHoldsTheFilesFolderAsThePathIsGiven) {
+    ASSERT_EQ(mkdir("backup", 0755), 0);
+    ASSERT_EQ(symlink(".", "here"), 0);
+    start({"score"});
+    for (const char* file : {"backup/morvelt.ini", "backup/./morvelt.ini"}) {
+        simtool::EditLock lock;
+        std::string why;
+        EXPECT_EQ(lock.lock(file, &why), simtool::LockResult::kHostRunning) << file;
+        EXPECT_NE(why.find("a running host holds the folder /"), std::string::npos) << why;
+    }
+    host.shutdown();
+    simtool::EditLock lock;
+    std::string why;
+    EXPECT_EQ(lock.lock("here/morvelt.ini", &why), simtool::LockResult::kNotOpened)
+        << "a folder that is its own holder is locked once: " << why;
 }
 
 // An edit of the file at `path`, as the tool's edit command runs it.
