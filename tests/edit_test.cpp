@@ -584,6 +584,8 @@ struct SharedFolder {
     mode_t mode;
 };
 
+void PrintTo(const SharedFolder& folder, std::ostream* out) { *out << folder.name; }
+
 class RootSharedFolderTest : public RootEditTest, public ::testing::WithParamInterface<SharedFolder> {
   protected:
     void SetUp() override {
@@ -607,6 +609,16 @@ TEST_P(RootSharedFolderTest, EditAndUndoThroughAPlantedLinkAreRefusedAndTheRootF
     EXPECT_EQ(file.st_mode & 07777, 0640u);
     EXPECT_EQ(file.st_uid, 0u);
     EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
+}
+
+TEST_P(RootSharedFolderTest, ARunThereIsRefused) {
+    EXPECT_EQ(inChild(false, [] {
+                  simtool::RunFolder folder;
+                  std::string error;
+                  return folder.enter(".", &error) ? 1 : error.find("psdata: ") != std::string::npos ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(folderEntries("psdata"), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, RootSharedFolderTest,

@@ -89,6 +89,8 @@ bool asOwner(const struct stat& owner, const std::string& file, Job job, std::st
                        : seteuid(owner.st_uid) != 0   ? "seteuid"
                                                       : nullptr;
     bool ok = step == nullptr && job();
+    if (step == nullptr && !ok)
+        *error += " (read as its folder's owner, user " + std::to_string(owner.st_uid) + ", as a tool run as root does)";
     if (step != nullptr)
         *error = file + ": cannot read it as its folder's owner (user " + std::to_string(owner.st_uid) + ", group " +
                  std::to_string(ownerGroup) + "), as a tool run as root must: " + step + ": " + strerror(errno);
@@ -153,8 +155,9 @@ bool rootOnlyPath(const std::string& file, std::string* error) {
         std::string who = whoElseChanges(folder, name, exists ? &entry : nullptr, pending.empty() || !exists);
         if (!who.empty()) {
             *error = at + ": " + who + " can change this folder on the way to " + file + ", and a tool run as root "
-                     "uses no file another user can swap: run the tool as the host's user (runuser -u USER -- "
-                     "and the command), or give the data folder to the host's user; nothing was done";
+                     "uses no file another user can swap: run the tool as the host's user (for example runuser -u "
+                     "USER -- ./morvelt ...), or give the data folder to the host's user (chown USER FOLDER); "
+                     "nothing was done";
             return false;
         }
         if (!exists) return true;
