@@ -635,6 +635,20 @@ TEST_F(RootEditTest, APsdataOfRootsInAFolderOfAnothersIsRefused) {
     EXPECT_EQ(dir.read("psdata/morvelt.ini"), record);
 }
 
+TEST_F(RootEditTest, APsdataOfRootsReachedThroughALinkIntoASharedFolderIsRefused) {
+    // psdata and the folder it is named in are root's alone; the folder the link leads into is
+    // not, and its group could swap psdata there for a folder of its own.
+    ASSERT_EQ(mkdir("shared", 0775), 0);
+    ASSERT_EQ(chown("shared", 0, kNobody), 0);
+    ASSERT_EQ(chmod("shared", 0775), 0);
+    ASSERT_EQ(rename("psdata", "shared/psdata"), 0);
+    ASSERT_EQ(chown("shared/psdata", 0, 0), 0);
+    ASSERT_EQ(symlink("shared/psdata", "psdata"), 0);
+    rootFile("psdata/morvelt.ini", 0600, record);
+    EXPECT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditNotDone);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), record);
+}
+
 TEST_F(RootEditTest, APsdataOnlyRootCanChangeIsEditedAsRoot) {
     // The working folder is in /tmp: sticky, which excuses it on the way, as the entry is root's.
     ASSERT_EQ(chown("psdata", 0, 0), 0);

@@ -147,9 +147,10 @@ bool rootOnlyPath(const std::string& file, std::string* error) {
         }
         std::string path = joined(at, name);
         struct stat folder, entry;
-        bool exists = lstat(path.c_str(), &entry) == 0;
-        if (lstat(at.c_str(), &folder) != 0 || (!exists && errno != ENOENT)) {
-            *error = path + ": cannot check who can change it: " + strerror(errno);
+        bool folderSeen = lstat(at.c_str(), &folder) == 0;
+        bool exists = folderSeen && lstat(path.c_str(), &entry) == 0;
+        if (!folderSeen || (!exists && errno != ENOENT)) {
+            *error = (folderSeen ? path : at) + ": cannot check who can change it: " + strerror(errno);
             return false;
         }
         std::string who = whoElseChanges(folder, name, exists ? &entry : nullptr, pending.empty() || !exists);
