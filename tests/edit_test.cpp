@@ -25,7 +25,9 @@
 #include "tests/plugin_fixture.h"
 #include "tools/common/output.h"
 #include "tools/common/run_folder.h"
+#include "tools/data/datafile_report.h"
 #include "tools/data/edit.h"
+#include "tools/data/export.h"
 #include "tools/data/edit_lock.h"
 
 namespace {
@@ -518,14 +520,26 @@ class RootEditTest : public PluginTest {
 
     // Root's edit of psdata/morvelt.ini with `actions`, in a child (it may give up root); its exit status.
     int rootEdit(const std::vector<std::string>& actions, bool force = false) {
+        simtool::EditRequest request;
+        request.force = force;
+        std::string error;
+        if (!simtool::parseEditActions(actions, &request.actions, &error)) return 98;
+        return asRoot(request);
+    }
+
+    // Root's undo of psdata/morvelt.ini's last edit, in a child; its exit status.
+    int rootUndo() {
+        simtool::EditRequest request;
+        request.undoCopy = 0;
+        return asRoot(request);
+    }
+
+    int asRoot(simtool::EditRequest request) {
         return inChild(false, [&] {
-            simtool::EditRequest request;
             request.file = "psdata/morvelt.ini";
             request.variables = {"score"};
-            request.force = force;
-            std::string error;
-            if (!simtool::parseEditActions(actions, &request.actions, &error)) return 98;
             request.now = hostsim::Host::kDefaultClock;
+            std::string error;
             FILE* out = fopen("/dev/null", "w");
             int status = simtool::runEdit(request, out, &error).status;
             fclose(out);
@@ -590,6 +604,158 @@ TEST_F(RootEditTest, ARunInAFolderOfNobodysRunsAsNobody) {
                   return folder.enter(".", &error) && geteuid() == kNobody && getegid() == kNobody ? 0 : 1;
               }),
               0);
+}
+
+// A psdata that root owns but another user can still change: root stays root there, so the tool
+// must refuse rather than follow what that user planted.
+struct SharedFolder {
+    const char* name;
+    gid_t group;
+    mode_t mode;
+};
+
+void PrintTo(const SharedFolder& folder, std::ostream* out) { *out << folder.name; }
+
+class RootSharedFolderTest : public RootEditTest, public ::testing::WithParamInterface<SharedFolder> {
+  protected:
+    void SetUp() override {
+        RootEditTest::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_EQ(chown("psdata", 0, GetParam().group), 0);
+        ASSERT_EQ(chmod("psdata", GetParam().mode), 0);
+    }
+};
+
+const std::string kEvil = "evil::0:0::/root:/bin/sh\n[EIB:1796918000]\nscore=1\n";
+
+TEST_P(RootSharedFolderTest, EditAndUndoThroughAPlantedLinkAreRefusedAndTheRootFileIsUntouched) {
+    rootFile("root-only", 0640, record);
+    plant([] { return symlink("../root-only", "psdata/morvelt.ini") == 0; });
+    EXPECT_EQ(rootEdit({"stamp", "all", "now"}), simtool::kEditNotDone);
+    plant([&] { return dir.write("psdata/morvelt.ini.before-edit", kEvil); });
+    EXPECT_EQ(rootUndo(), simtool::kEditNotDone);
+    EXPECT_EQ(dir.read("root-only"), record);
+    struct stat file = statusOf("root-only");
+    EXPECT_EQ(file.st_mode & 07777, 0640u);
+    EXPECT_EQ(file.st_uid, 0u);
+    EXPECT_EQ(folderEntries("psdata"), (std::vector<std::string>{"morvelt.ini", "morvelt.ini.before-edit"}));
+}
+
+TEST_P(RootSharedFolderTest, ARunThereIsRefused) {
+    EXPECT_EQ(inChild(false, [] {
+                  simtool::RunFolder folder;
+                  std::string error;
+                  return folder.enter(".", &error) ? 1 : error.find("psdata: ") != std::string::npos ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(folderEntries("psdata"), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, RootSharedFolderTest,
+                         ::testing::Values(SharedFolder{"GroupWritable", kNobody, 0775},
+                                           SharedFolder{"StickyAndWritableByAll", 0, 01777}),
+                         [](const ::testing::TestParamInfo<SharedFolder>& info) { return info.param.name; });
+
+TEST_F(RootEditTest, APsdataOfRootsInAFolderOfAnothersIsRefused) {
+    // nobody, who owns the folder holding psdata, can swap psdata for a link to a folder of root's.
+    ASSERT_EQ(chown("psdata", 0, 0), 0);
+    rootFile("psdata/morvelt.ini", 0600, record);
+    ASSERT_EQ(chown(".", kNobody, kNobody), 0);
+    EXPECT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditNotDone);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), record);
+}
+
+TEST_F(RootEditTest, APsdataOfRootsReachedThroughALinkIntoASharedFolderIsRefused) {
+    // psdata and the folder it is named in are root's alone; the folder the link leads into is
+    // not, and its group could swap psdata there for a folder of its own.
+    ASSERT_EQ(mkdir("shared", 0775), 0);
+    ASSERT_EQ(chown("shared", 0, kNobody), 0);
+    ASSERT_EQ(chmod("shared", 0775), 0);
+    ASSERT_EQ(rename("psdata", "shared/psdata"), 0);
+    ASSERT_EQ(chown("shared/psdata", 0, 0), 0);
+    ASSERT_EQ(symlink("shared/psdata", "psdata"), 0);
+    rootFile("psdata/morvelt.ini", 0600, record);
+    EXPECT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditNotDone);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), record);
+}
+
+TEST_F(RootEditTest, APsdataOnlyRootCanChangeIsEditedAsRoot) {
+    // The working folder is in /tmp: sticky, which excuses it on the way, as the entry is root's.
+    ASSERT_EQ(chown("psdata", 0, 0), 0);
+    rootFile("psdata/morvelt.ini", 0600, record);
+    ASSERT_EQ(rootEdit({"set", "EIB", "score", "13"}), simtool::kEditDone);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), "[EIB:1767225600]\nscore=13\n");
+    EXPECT_EQ(statusOf("psdata/morvelt.ini").st_uid, 0u);
+    ASSERT_EQ(rootUndo(), simtool::kEditDone);
+    EXPECT_EQ(dir.read("psdata/morvelt.ini"), record);
+}
+
+// A read command, as inspect and export run it.
+struct ReadCommand {
+    const char* name;
+    bool (*run)(const simtool::LoadRequest& load, FILE* out, std::string* error);
+};
+
+const ReadCommand kReadCommands[] = {
+    {"inspect", simtool::inspectDataFile},
+    {"export", [](const simtool::LoadRequest& load, FILE* out, std::string* error) {
+         return simtool::exportRecords({load, simtool::ExportFormat::kCsv}, out, error);
+     }}};
+
+// Runs `command` as root on psdata/evil.ini in a child; what it printed, or "failed: " and its
+// error, and "not root again" where the process did not return to root's identity.
+std::string rootRead(const ReadCommand& command) {
+    int fds[2];
+    if (pipe(fds) != 0) return "no pipe";
+    int status = inChild(false, [&] {
+        close(fds[0]);
+        std::vector<gid_t> groups(static_cast<size_t>(getgroups(0, nullptr))), after(groups.size() + 1);
+        getgroups(static_cast<int>(groups.size()), groups.data());
+        simtool::LoadRequest load{"psdata/evil.ini", {"score"}, hostsim::Host::kDefaultClock};
+        char* text = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&text, &size);
+        std::string error;
+        bool ok = command.run(load, out, &error);
+        fclose(out);
+        std::string result = ok ? std::string(text, size) : "failed: " + error;
+        after.resize(static_cast<size_t>(getgroups(static_cast<int>(after.size()), after.data())));
+        if (geteuid() != 0 || getegid() != 0 || after != groups) result += "not root again";
+        return write(fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size()) ? 0 : 1;
+    });
+    close(fds[1]);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+    return status == 0 ? shown : "child failed";
+}
+
+TEST_F(RootEditTest, ReadCommandsNeverShowARootFileThroughAPlantedLink) {
+    rootFile("root-only", 0640, "[EIB:1767225600]\nscore=4242\n");
+    plant([] { return symlink("../root-only", "psdata/evil.ini") == 0; });
+    for (uid_t owner : {kNobody, uid_t{0}}) {  // nobody's psdata, then root's that nobody's group can change
+        ASSERT_EQ(chown("psdata", owner, kNobody), 0);
+        ASSERT_EQ(chmod("psdata", 0775), 0);
+        for (const ReadCommand& command : kReadCommands) {
+            SCOPED_TRACE(std::string(command.name) + " in a folder of user " + std::to_string(owner));
+            std::string shown = rootRead(command);
+            EXPECT_EQ(shown.rfind("failed: ", 0), 0u) << shown;
+            EXPECT_EQ(shown.find("4242"), std::string::npos) << shown;
+            EXPECT_EQ(shown.find("not root again"), std::string::npos) << shown;
+        }
+    }
+}
+
+TEST_F(RootEditTest, ReadCommandsReadNobodysFileAndReturnToRoot) {
+    plant([&] { return dir.write("psdata/evil.ini", "[EIB:1767225600]\nscore=77\n"); });
+    for (const ReadCommand& command : kReadCommands) {
+        SCOPED_TRACE(command.name);
+        std::string shown = rootRead(command);
+        EXPECT_NE(shown.find("77"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("failed"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("not root again"), std::string::npos) << shown;
+    }
 }
 
 }  // namespace

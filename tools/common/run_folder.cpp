@@ -87,7 +87,8 @@ bool RunFolder::enter(const std::string& chosen, std::string* error) {
         temp_.reset(new hostsim::WorkDir());
         return true;
     }
-    if (!takeFolderOwner(owningFolder(chosen), error)) return false;
+    if (!takeFolderOwner(owningFolder(chosen), error) || !rootOnlyPath(chosen + "/" + store::kDataPath, error))
+        return false;
     for (const char* file : {store::kDataPath, store::kBackupPath}) {
         if (exists(chosen + "/" + file)) {
             *error = chosen + ": holds " + file + " already, and the simulator never writes over a data file: "

@@ -424,17 +424,6 @@ EditResult writeEditedFile(const EditRequest& request, const std::string& origin
     return {kEditDone, request.file + " was written; the file as it was is kept as " + backup};
 }
 
-// Run as root, becomes the owner of the folder `file` is named in where another user owns it,
-// else of the folder of the file `file` leads to (tools/common/folder_owner.h). False with a message.
-bool becomeFolderOwner(const std::string& file, std::string* error) {
-    if (!takeFolderOwner(folderOf(file), error)) return false;
-    char* real = realpath(file.c_str(), nullptr);
-    if (real == nullptr) return true;  // nothing there to write: the edit refuses it
-    std::string target = real;
-    free(real);
-    return takeFolderOwner(folderOf(target), error);
-}
-
 // Applies every action to the tool's tables, holding the file as loaded, and returns in
 // `report` what changed. False with a message naming the action at fault.
 bool applyActions(const EditRequest& request, std::string* report, std::string* error) {
@@ -531,7 +520,7 @@ bool parseEditActions(const std::vector<std::string>& words, std::vector<EditAct
 }
 
 EditResult runEdit(const EditRequest& request, FILE* out, std::string* error) {
-    if (!becomeFolderOwner(request.file, error)) return {kEditNotDone, ""};
+    if (!takeDataFolderOwner(request.file, error)) return {kEditNotDone, ""};
     struct stat found;
     if (stat(request.file.c_str(), &found) != 0) {  // a missing file is bad input, not a lock to refuse
         *error = request.file + ": cannot read the file: " + strerror(errno);

@@ -4,7 +4,7 @@
 #include "store/key_names.h"
 #include "store/records.h"
 #include "store/variables.h"
-#include "tools/common/run_folder.h"
+#include "tools/common/folder_owner.h"
 #include "tools/data/own_store.h"
 
 namespace simtool {
@@ -25,7 +25,7 @@ void readTables(LoadedFile* loaded) {
 }  // namespace
 
 bool loadDataFile(const LoadRequest& request, LoadedFile* loaded, std::string* error) {
-    if (!readFile(request.file, &loaded->content, error)) return false;
+    if (!readDataFile(request.file, &loaded->content, error)) return false;
     OwnStore own(request.now);
     own.addArguments(request.variables);
     if (!own.load(loaded->content, LineListener(), error)) return false;
