@@ -10,6 +10,15 @@
 
 namespace simtool {
 
+void setUpTool(CLI::App& app, const std::string& footer, bool& version) {
+    app.footer(footer);
+    app.get_formatter()->column_width(24);
+    app.require_subcommand(0, 1);
+    app.allow_extras();  // told apart after parsing, in each tool's commandLineFault
+    app.fallthrough();
+    app.add_flag("--version", version, "the release, and the plug-in's version in its start-up log line");
+}
+
 CLI::App* addCommand(CLI::App& app, const char* name, const char* description, const char* examples) {
     CLI::App* command = app.add_subcommand(name, description);
     command->footer(examples);

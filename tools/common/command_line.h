@@ -20,6 +20,11 @@ struct CommandOutcome {
     std::string written;  // "FILE was written; ...", "nothing was changed", or ""
 };
 
+// Sets up a tool's top level: `footer` at the end of its --help, at most one command, the
+// arguments CLI11 does not know left for the tool to tell apart after parsing, and a --version
+// flag that sets `version`.
+void setUpTool(CLI::App& app, const std::string& footer, bool& version);
+
 // Adds command `name` to `app`, with `examples` at the end of its --help.
 CLI::App* addCommand(CLI::App& app, const char* name, const char* description, const char* examples);
 

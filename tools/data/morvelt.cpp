@@ -200,13 +200,8 @@ CommandOutcome runCommandLine(int argc, char** argv, FILE* out) {
     Options options;
     options.program = argv[0];
     CLI::App app(kDescription, "morvelt");
-    app.footer(kMainFooter);
-    app.get_formatter()->column_width(24);
-    app.require_subcommand(0, 1);
-    app.allow_extras();  // told apart after parsing, in commandLineFault
-    app.fallthrough();
     bool version = false;
-    app.add_flag("--version", version, "the release, and the plug-in's version in its start-up log line");
+    setUpTool(app, kMainFooter, version);
     app.add_option("--now", options.now, "as each command's --now, given before the command")->type_name("WHEN");
 
     CLI::App* inspectCommand = addCommand(app, "inspect", "what the plug-in makes of a data file",

@@ -195,13 +195,8 @@ std::string commandLineFault(const CLI::App& app) {
 int runCommand(int argc, char** argv, FILE* out) {
     Options options;
     CLI::App app(kDescription, "morvelt-sim");
-    app.footer(std::string(kMainFooter) + kScriptFormatHelp);
-    app.get_formatter()->column_width(24);
-    app.require_subcommand(0, 1);
-    app.allow_extras();  // told apart after parsing, in commandLineFault
-    app.fallthrough();
     bool version = false;
-    app.add_flag("--version", version, "the release, and the plug-in's version in its start-up log line");
+    setUpTool(app, std::string(kMainFooter) + kScriptFormatHelp, version);
     app.add_option("--plugin", options.plugin, "the plug-in to load (default: " MORVELT_PLUGIN_FILE_NAME " beside the tool)")
         ->type_name("LIBRARY");
     app.add_option("--dir", options.dir, "run in FOLDER and keep it (see run --help)")->type_name("FOLDER");
